@@ -1,0 +1,64 @@
+// Module: the oscillator. Its members are in the order the host-facing layout fixes; the
+// members bound to pins (see getPinProperties) are written by the host through their
+// addresses, so they stay public and at a fixed place for the instance's whole life.
+#pragma once
+
+#include "se_sdk2/SEModule_base.h"
+
+#include <cstdint>
+
+struct VoicePool;
+
+class Module : public SEModule_base {
+public:
+    // Called by makeModule; the base keeps the callback and puts hostData in the record.
+    Module(HostCallback callback, intptr_t hostData);
+    ~Module() override;
+
+    // MOD_OPEN: installs renderBlock, builds the pins, derives the rate constants from the
+    // sample rate current at this moment.
+    void open() override;
+    // Pin `index` (0..15) of the table, bound to this instance's member; false and nothing
+    // written for any other index.
+    bool getPinProperties(int32_t index, SEPinProperties &properties) override;
+
+    // Process routine, once per block: samples [bufferOffset, bufferOffset + sampleCount)
+    // of both outputs. For now it writes silence.
+    void renderBlock(int32_t bufferOffset, int32_t sampleCount);
+
+    float m_pitch = 0.0f;          // oscillator pitch, Hz
+    float m_pitch_fc = 0.0f;       // the "fc" value m_pitch was computed from
+    float m_sign1 = 1.0f;          // factor of the first output signal, +1 or -1
+    float m_sign2 = 1.0f;          // factor of the second output signal, +1 or -1
+    int32_t m_sleep_countdown = 0; // samples still to render before asking to sleep
+    int16_t m_voice = 0;           // voice slot in m_pool, 0..23
+    int16_t m_mode = 0;            // pin 7 "Mode": 1 one-sided, 2 two-sided
+    int16_t m_cyclic = 0;          // pin 10 "cyclic": 1 off, 2 on
+    int16_t m_hq = 0;              // pin 11 "hq": 0 off, 1 on
+    int16_t m_poly = 0;            // pin 12 "poly": voice limit of the generation, 1..16
+    int16_t m_alternate = 0;       // pin 13 "alternate": 0..5
+    bool m_swap_outputs = false;   // first signal to "outputr", second to "outputl"
+    bool m_outputs_static = false; // both outputs announced as static
+    bool m_use_sse = false;        // the processor offers SSE
+    double m_two_over_sr = 0.0;    // 2 / sample rate: phase step per Hz, half-turns per sample
+    double m_carrier_phase = 0.0;  // half-turns, within [-1, 1]
+    double m_spacing_phase = 0.0;  // half-turns, within [-1, 1]
+    double m_comb_phase = 0.0;     // half-turns, within [-1, 1]
+    double m_level = 0.0;          // note level, 0..1
+    double m_nyquist = 0.0;        // sample rate * 0.5, Hz
+    float *m_fc = nullptr;         // pin 0 buffer: pitch, 1.0 = 10 V
+    float *m_fm1 = nullptr;        // pin 1 buffer
+    float *m_N = nullptr;          // pin 2 buffer
+    float *m_a = nullptr;          // pin 3 buffer
+    float *m_gate = nullptr;       // pin 4 buffer
+    float *m_detune = nullptr;     // pin 5 buffer
+    float *m_sync = nullptr;       // pin 6 buffer
+    float *m_combfreq = nullptr;   // pin 8 buffer
+    float *m_combphase = nullptr;  // pin 9 buffer
+    float *m_outputl = nullptr;    // pin 14 buffer, written by the module
+    float *m_outputr = nullptr;    // pin 15 buffer, written by the module
+    VoicePool *m_pool = nullptr;   // the generation's voice table, not owned
+
+private:
+    void *pinMember(int32_t index);
+};
