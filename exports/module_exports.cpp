@@ -1,0 +1,30 @@
+// The two exports. Loading the library runs nothing of its own; everything starts here.
+#include "exports/module_exports.h"
+
+#include "oscillator/Module.h"
+#include "se_sdk2/se_protocol.h"
+
+#include <new>
+
+int32_t SE_CALL getModuleProperties(int32_t index, SEModuleProperties *properties) {
+    properties->sdk_version = SE_SDK_VERSION;
+    if (index != 0) {
+        return 0;
+    }
+    properties->id = "TARN";
+    properties->name = "TARN Oscillator Module";
+    properties->about = "by halvard";
+    return 1;
+}
+
+SEModuleRecord *SE_CALL makeModule(int32_t index, int32_t kind, HostCallback callback,
+                                   intptr_t hostData) {
+    if (index != 0 || kind != 1) {
+        return nullptr;
+    }
+    Module *module = new (std::nothrow) Module(callback, hostData);
+    if (module == nullptr) {
+        return nullptr;
+    }
+    return module->getRecord();
+}
