@@ -1,0 +1,47 @@
+// Loading by dlopen, the road a real host takes. Function addresses come out of dlsym as void*;
+// POSIX guarantees that converting them back to function pointers works.
+#include "host/PluginLibrary.h"
+
+#include <dlfcn.h>
+
+PluginLibrary::PluginLibrary(GetModulePropertiesEntry propertiesEntry, MakeModuleEntry makeEntry)
+    : m_get_module_properties(propertiesEntry), m_make_module(makeEntry) {
+    if (!isLoaded()) {
+        m_error = "a linked-in entry is null";
+    }
+}
+
+PluginLibrary::PluginLibrary(const std::string &path) {
+    m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_handle) {
+        const char *message = dlerror();
+        m_error = message ? message : "dlopen failed";
+        return;
+    }
+    void *properties = dlsym(m_handle, "getModuleProperties");
+    void *make = dlsym(m_handle, "makeModule");
+    if (!properties || !make) {
+        m_error = "missing export: ";
+        m_error += properties ? "makeModule" : "getModuleProperties";
+        dlclose(m_handle);
+        m_handle = nullptr;
+        return;
+    }
+    m_get_module_properties = reinterpret_cast<GetModulePropertiesEntry>(properties);
+    m_make_module = reinterpret_cast<MakeModuleEntry>(make);
+}
+
+PluginLibrary::~PluginLibrary() {
+    if (m_handle) {
+        dlclose(m_handle);
+    }
+}
+
+int32_t PluginLibrary::getModuleProperties(int32_t index, SEModuleProperties *properties) const {
+    return m_get_module_properties ? m_get_module_properties(index, properties) : 0;
+}
+
+SEModuleRecord *PluginLibrary::makeModule(int32_t index, int32_t kind, HostCallback callback,
+                                          intptr_t hostData) const {
+    return m_make_module ? m_make_module(index, kind, callback, hostData) : nullptr;
+}
