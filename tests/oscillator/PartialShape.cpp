@@ -1,0 +1,50 @@
+// Amplitude ratio and comb per sample.
+#include "oscillator/partial_shape.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+TEST(PartialShape, RatiosWithinATenThousandthOfOneMoveTo1_0001) {
+    const struct {
+        float a;
+        double A;
+    } cases[] = {
+        {0.1f, 1.0001},      {0.09f, 0.9},       {0.099995f, 1.0001},
+        {0.100009f, 1.0001}, {0.10002f, 1.0002}, {0.09998f, 0.9998},
+        {-0.1f, -1.0},       {0.0f, 0.0},        {0.2f, 2.0},
+    };
+    for (const auto &c : cases) {
+        EXPECT_NEAR(amplitudeRatio(c.a), c.A, 1e-7) << c.a;
+    }
+    EXPECT_TRUE(std::isnan(amplitudeRatio(std::nanf(""))));
+}
+
+TEST(PartialShape, CombStepAndFollowingPhaseWrapOnce) {
+    const struct {
+        float in;
+        double out;
+    } cases[] = {{0.0625f, 0.625}, {0.15f, -0.5}, {-0.15f, 0.5}, {0.35f, 1.5}, {0.05f, 0.5}};
+    for (const auto &c : cases) {
+        EXPECT_NEAR(combStep(c.in), c.out, 1e-7) << c.in;
+        EXPECT_NEAR(combPhaseFollowing(c.in), c.out, 1e-7) << c.in;
+    }
+}
+
+// 0.1 on "combphase" turns the comb at 4 Hz: at 48000 Hz one turn takes 12000 samples.
+TEST(PartialShape, RotatingCombTurnsAtFortyHzPerUnit) {
+    const double twoOverSr = 2.0 / 48000.0;
+    const long double stepLd = static_cast<long double>(0.1f) * (40.0L * 2.0L / 48000.0L);
+    double phase = 0.0;
+    for (int n = 1; n <= 12000; ++n) {
+        phase = combPhaseRotating(phase, 0.1f, twoOverSr);
+        ASSERT_TRUE(phase >= -1.0 && phase <= 1.0) << n;
+        const long double offTurn = std::remainder(phase - n * stepLd, 2.0L);
+        ASSERT_NEAR(static_cast<double>(offTurn), 0.0, 1e-9) << n;
+    }
+    EXPECT_NEAR(std::remainder(phase, 2.0), 0.0, 1e-6);
+}
+
+} // namespace
