@@ -1,0 +1,106 @@
+// Voice allocation and timeline construction. Between notes an instance holds the last
+// note's control values, so that only gate and sync change at a note's end.
+#include "tools/score_scheduler.h"
+
+#include "tools/PatchError.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <sstream>
+
+namespace tarn::render {
+
+const char *const SCORE_INPUT_NAMES[SCORE_INPUT_COUNT] = {
+    "fc", "gate", "sync", "fm1", "N", "a", "detune", "combfreq", "combphase"};
+
+int64_t sampleAt(double seconds, int32_t sampleRate) {
+    return static_cast<int64_t>(std::llround(seconds * sampleRate));
+}
+
+namespace {
+
+[[noreturn]] void throwOverlap(const Patch &patch, const PatchNote &note,
+                               const std::vector<const PatchNote *> &sounding) {
+    std::ostringstream message;
+    message << patch.fileName << ": " << note.pointer << ": the note at " << note.startSeconds
+            << " s overlaps " << sounding.size() << " sounding notes (";
+    for (size_t i = 0; i < sounding.size(); ++i)
+        message << (i == 0 ? "" : ", ") << sounding[i]->pointer;
+    message << "); expected at most " << patch.voices << " notes at once (\"voices\")";
+    throw PatchError(message.str());
+}
+
+void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instance) {
+    auto &in = instance.inputs;
+    if (instance.notes.empty()) {
+        for (auto &timeline : in)
+            timeline.append(total, 0.0f, 0.0f);
+        return;
+    }
+    // Until its first note an instance holds that note's values with the gate shut.
+    const PatchNote &first = patch.notes[instance.notes.front().note];
+    int64_t lead = instance.notes.front().onSample;
+    in[INPUT_FC].append(lead, first.fc, first.fc);
+    in[INPUT_GATE].append(lead, 0.0f, 0.0f);
+    in[INPUT_SYNC].append(lead, 0.0f, 0.0f);
+    for (int c = 0; c < CONTROL_COUNT; ++c)
+        in[INPUT_FIRST_CONTROL + c].append(lead, first.controls[c].from, first.controls[c].from);
+
+    for (size_t i = 0; i < instance.notes.size(); ++i) {
+        const ScheduledNote &s = instance.notes[i];
+        const PatchNote &note = patch.notes[s.note];
+        int64_t next = i + 1 < instance.notes.size() ? instance.notes[i + 1].onSample : total;
+        int64_t sounding = s.offSample - s.onSample;
+        int64_t rest = next - s.offSample;
+        in[INPUT_FC].append(next - s.onSample, note.fc, note.fc);
+        in[INPUT_GATE].append(sounding, 1.0f, 1.0f);
+        in[INPUT_GATE].append(rest, 0.0f, 0.0f);
+        in[INPUT_SYNC].append(1, 1.0f, 1.0f);
+        in[INPUT_SYNC].append(next - s.onSample - 1, 0.0f, 0.0f);
+        for (int c = 0; c < CONTROL_COUNT; ++c) {
+            const PinRamp &r = note.controls[c];
+            in[INPUT_FIRST_CONTROL + c].append(sounding, r.from, r.to);
+            in[INPUT_FIRST_CONTROL + c].append(rest, r.to, r.to);
+        }
+    }
+}
+
+} // namespace
+
+Schedule scheduleScore(const Patch &patch) {
+    Schedule schedule;
+    schedule.totalSamples = sampleAt(patch.durationSeconds, patch.sampleRate);
+    schedule.instances.resize(static_cast<size_t>(patch.voices));
+
+    std::vector<size_t> order(patch.notes.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+        return patch.notes[x].startSeconds < patch.notes[y].startSeconds;
+    });
+
+    // lastOff[v] is the end of instance v's latest note; -1 for an instance never used.
+    std::vector<int64_t> lastOff(schedule.instances.size(), -1);
+    for (size_t n : order) {
+        const PatchNote &note = patch.notes[n];
+        int64_t on = sampleAt(note.startSeconds, patch.sampleRate);
+        int64_t off = sampleAt(note.startSeconds + note.lengthSeconds, patch.sampleRate);
+        size_t chosen = lastOff.size();
+        for (size_t v = 0; v < lastOff.size(); ++v)
+            if (lastOff[v] <= on && (chosen == lastOff.size() || lastOff[v] < lastOff[chosen]))
+                chosen = v;
+        if (chosen == lastOff.size()) {
+            std::vector<const PatchNote *> sounding;
+            for (const InstanceSchedule &instance : schedule.instances)
+                sounding.push_back(&patch.notes[instance.notes.back().note]);
+            throwOverlap(patch, note, sounding);
+        }
+        schedule.instances[chosen].notes.push_back({n, on, off});
+        lastOff[chosen] = off;
+    }
+    for (InstanceSchedule &instance : schedule.instances)
+        buildTimelines(patch, schedule.totalSamples, instance);
+    return schedule;
+}
+
+} // namespace tarn::render
