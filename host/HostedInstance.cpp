@@ -22,10 +22,11 @@ std::vector<HostedInstance *> &registry() {
 HostedInstance *constructing = nullptr;
 uint32_t strayRequests = 0;
 
-float guardValue() {
-    float value;
-    std::memcpy(&value, &HostedInstance::GUARD_PATTERN, sizeof value);
-    return value;
+// Written bit by bit: on i386 a float passed by value may travel through the x87 stack.
+void fillGuard(float *samples, size_t count) {
+    for (size_t k = 0; k < count; ++k) {
+        std::memcpy(&samples[k], &HostedInstance::GUARD_PATTERN, sizeof(float));
+    }
 }
 
 float parseFloat(const char *text) {
@@ -98,7 +99,8 @@ void HostedInstance::bindPins() {
     for (const HostPin &pin : m_pins) {
         audioPins += pin.properties.datatype == DT_FSAMPLE ? 1 : 0;
     }
-    m_samples.assign(audioPins * stride, guardValue());
+    m_samples.assign(audioPins * stride, 0.0f);
+    fillGuard(m_samples.data(), m_samples.size());
 
     float *next = m_samples.data() + GUARD_SAMPLES;
     for (HostPin &pin : m_pins) {

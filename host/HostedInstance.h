@@ -34,8 +34,9 @@ class HostedInstance {
 public:
     // Guard samples before and after every buffer, filled with GUARD_PATTERN at creation.
     static constexpr int32_t GUARD_SAMPLES = 16;
-    // A NaN with a payload that no arithmetic produces, so a stray write is always seen.
-    static constexpr uint32_t GUARD_PATTERN = 0x7fa5a5a5u;
+    // A quiet NaN with a payload that no arithmetic produces, so a stray write is always seen.
+    // Quiet, because x87 loads turn a signalling NaN quiet and so change its bits.
+    static constexpr uint32_t GUARD_PATTERN = 0x7fc5a5a5u;
     // Descriptions asked for at most, so that a module that never answers 0 cannot hang us.
     static constexpr int32_t MAX_DESCRIPTIONS = 4096;
 
