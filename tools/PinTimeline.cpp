@@ -7,12 +7,8 @@ namespace tarn::render {
 
 namespace {
 
-bool isRamp(const PinSegment &s) {
-    return s.from != s.to && s.length > 1;
-}
-
 float rampValue(const PinSegment &s, int64_t t) {
-    if (!isRamp(s))
+    if (!PinTimeline::isRamp(s))
         return s.from;
     // Both ends are hit exactly: the last sample of the segment is "to".
     double u = static_cast<double>(t - s.start) / static_cast<double>(s.length - 1);
@@ -29,11 +25,8 @@ void PinTimeline::append(int64_t length, float from, float to) {
 }
 
 float PinTimeline::valueAt(int64_t t) const {
-    auto after = std::upper_bound(m_segments.begin(), m_segments.end(), t,
-                                  [](int64_t x, const PinSegment &s) { return x < s.start; });
-    if (after == m_segments.begin() || t >= m_end)
-        return 0.0f;
-    return rampValue(*(after - 1), t);
+    size_t i = segmentAt(t);
+    return i == m_segments.size() ? 0.0f : rampValue(m_segments[i], t);
 }
 
 void PinTimeline::fill(int64_t start, int32_t count, float *out) const {
@@ -50,17 +43,27 @@ void PinTimeline::fill(int64_t start, int32_t count, float *out) const {
     }
 }
 
+size_t PinTimeline::segmentAt(int64_t t) const {
+    auto after = std::upper_bound(m_segments.begin(), m_segments.end(), t,
+                                  [](int64_t x, const PinSegment &s) { return x < s.start; });
+    if (after == m_segments.begin() || t >= m_end)
+        return m_segments.size();
+    return static_cast<size_t>(after - m_segments.begin()) - 1;
+}
+
+bool PinTimeline::announces(size_t i) const {
+    const PinSegment &s = m_segments[i];
+    if (i == 0)
+        return isRamp(s) || s.from != 0.0f;
+    const PinSegment &before = m_segments[i - 1];
+    return isRamp(s) || isRamp(before) || s.from != before.to;
+}
+
 std::vector<PinChange> PinTimeline::changes() const {
     std::vector<PinChange> result;
-    float previousValue = 0.0f;
-    bool previousRamp = false;
-    for (const PinSegment &s : m_segments) {
-        bool ramp = isRamp(s);
-        if (ramp || previousRamp || s.from != previousValue)
-            result.push_back({s.start, ramp});
-        previousValue = s.to;
-        previousRamp = ramp;
-    }
+    for (size_t i = 0; i < m_segments.size(); ++i)
+        if (announces(i))
+            result.push_back({m_segments[i].start, isRamp(m_segments[i])});
     return result;
 }
 

@@ -2,6 +2,7 @@
 // linear ramps, and the stream-status changes a host announces for it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -36,9 +37,17 @@ public:
     // Writes the values of samples start .. start + count - 1 to out.
     void fill(int64_t start, int32_t count, float *out) const;
 
-    // One change per segment start where the value stops being what it was, in time order;
-    // a first segment announces itself when it differs from 0.0.
+    // Index of the segment that covers sample t, or the segment count when none does.
+    size_t segmentAt(int64_t t) const;
+
+    // Whether the start of segment i is a change to announce: a ramp, the end of a ramp, or
+    // a value other than the one before (0.0 before the first segment).
+    bool announces(size_t i) const;
+
+    // One change per segment start that announces(), in time order.
     std::vector<PinChange> changes() const;
+
+    static bool isRamp(const PinSegment &s) { return s.from != s.to && s.length > 1; }
 
     const std::vector<PinSegment> &segments() const { return m_segments; }
 

@@ -1,0 +1,64 @@
+// mkstemp beside the target, so that the final rename stays within one file system.
+#include "tools/PendingFile.h"
+
+#include "tools/OutputError.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarn::render {
+
+namespace {
+
+std::string reason() {
+    return std::strerror(errno);
+}
+
+} // namespace
+
+PendingFile::PendingFile(const std::string &target) : m_target(target) {
+    struct stat info;
+    if (::stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        throw OutputError("cannot write " + target + ": it is a directory");
+    size_t slash = target.rfind('/');
+    std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (name.empty())
+        throw OutputError("cannot write " + target + ": no file name");
+    std::string pattern = directory + "." + name + ".XXXXXX";
+    std::vector<char> path(pattern.begin(), pattern.end());
+    path.push_back('\0');
+    m_fd = ::mkstemp(path.data());
+    if (m_fd < 0)
+        throw OutputError("cannot write " + target + ": " + reason());
+    m_temporary = path.data();
+    // mkstemp creates 0600; the finished file gets the permissions any new file would get.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(m_fd, 0666 & ~mask);
+}
+
+PendingFile::~PendingFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_committed)
+        ::unlink(m_temporary.c_str());
+}
+
+void PendingFile::commit() {
+    if (m_fd >= 0) {
+        int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            throw OutputError("cannot write " + m_target + ": " + reason());
+    }
+    if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0)
+        throw OutputError("cannot write " + m_target + ": " + reason());
+    m_committed = true;
+}
+
+} // namespace tarn::render

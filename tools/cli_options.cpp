@@ -1,0 +1,137 @@
+// Options may come in any order before, between or after the file names; "--opt=value" and
+// "--opt value" are both accepted.
+#include "tools/cli_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace tarn::render {
+
+const char *const USAGE_TEXT =
+    R"(usage: tarn-render [options] [PATCH.json] OUT.wav
+       tarn-render --null [options] [PATCH.json]
+       tarn-render --pins [--plugin PATH]
+
+Renders a patch (JSON, see docs/patch-format.md) on the TARN oscillator plug-in to a stereo
+WAV file: "outputl" on the left channel, "outputr" on the right. Without PATCH.json the
+built-in demo patch is rendered.
+
+options:
+  --format float|16|24     sample format of the WAV file (default: float, 32-bit)
+  --null                   render but write no WAV file (for timing)
+  --spectrogram FILE.png   also draw a spectrogram of both channels
+  --spectrum FILE.png      also draw the magnitude spectrum of one window
+  --spectrum-at SECONDS    centre of that window (default: middle of the first note)
+  --plugin PATH            plug-in to load (default: tarn.so beside tarn-render)
+  --pins                   print the plug-in's pins as the host sees them, then stop
+  --print-demo             print the built-in demo patch, then stop
+  --quiet                  no progress bar and no summary line
+  --help                   this text
+
+exit codes:
+  0  success
+  1  bad command line
+  2  bad patch: unreadable file, malformed JSON, unknown field, wrong type, value out of
+     range, or more overlapping notes than voices
+  3  the plug-in does not load or cannot play the patch
+  4  an output file cannot be written (nothing is left behind)
+  5  gnuplot is missing or failed to draw a plot
+)";
+
+namespace {
+
+double parseSeconds(const std::string &text) {
+    char *end = nullptr;
+    errno = 0;
+    double x = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || x < 0.0)
+        throw UsageError("--spectrum-at expects a time in seconds, got \"" + text + "\"");
+    return x;
+}
+
+SampleFormat parseFormat(const std::string &text) {
+    if (text == "float")
+        return SampleFormat::FLOAT32;
+    if (text == "16")
+        return SampleFormat::PCM16;
+    if (text == "24")
+        return SampleFormat::PCM24;
+    throw UsageError("--format expects float, 16 or 24, got \"" + text + "\"");
+}
+
+} // namespace
+
+Options parseOptions(int argc, const char *const *argv) {
+    Options options;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            value = arg.substr(arg.find('=') + 1);
+            arg = arg.substr(0, arg.find('='));
+            hasValue = true;
+        }
+        auto takeValue = [&]() {
+            if (hasValue)
+                return value;
+            if (i + 1 >= argc)
+                throw UsageError(arg + " expects a value");
+            return std::string(argv[++i]);
+        };
+        auto noValue = [&]() {
+            if (hasValue)
+                throw UsageError(arg + " takes no value");
+        };
+        if (arg == "--help" || arg == "-h") {
+            noValue();
+            options.help = true;
+        } else if (arg == "--pins") {
+            noValue();
+            options.pins = true;
+        } else if (arg == "--print-demo") {
+            noValue();
+            options.printDemo = true;
+        } else if (arg == "--null") {
+            noValue();
+            options.nullOutput = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            noValue();
+            options.quiet = true;
+        } else if (arg == "--plugin") {
+            options.plugin = takeValue();
+        } else if (arg == "--format") {
+            options.format = parseFormat(takeValue());
+        } else if (arg == "--spectrogram") {
+            options.spectrogramPath = takeValue();
+        } else if (arg == "--spectrum") {
+            options.spectrumPath = takeValue();
+        } else if (arg == "--spectrum-at") {
+            options.spectrumAtSeconds = parseSeconds(takeValue());
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError("unknown option " + arg);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (options.help || options.pins || options.printDemo) {
+        if (!files.empty())
+            throw UsageError("unexpected file name " + files[0]);
+        return options;
+    }
+    size_t wanted = options.nullOutput ? 0 : 1;
+    if (files.size() < wanted)
+        throw UsageError("no output file given (or use --null)");
+    if (files.size() > wanted + 1)
+        throw UsageError("too many file names: " + files[wanted + 1]);
+    if (files.size() == wanted + 1)
+        options.patchPath = files[0];
+    if (!options.nullOutput)
+        options.outputPath = files.back();
+    return options;
+}
+
+} // namespace tarn::render

@@ -1,0 +1,38 @@
+// The command line of tarn-render: `tarn-render [options] [PATCH.json] OUT.wav`.
+#pragma once
+
+#include "tools/WavWriter.h"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace tarn::render {
+
+class UsageError : public std::runtime_error {
+public:
+    explicit UsageError(const std::string &message) : std::runtime_error(message) {}
+};
+
+struct Options {
+    bool help = false;
+    bool pins = false;       // print the plug-in's pins and stop
+    bool printDemo = false;  // print the embedded demo patch and stop
+    bool nullOutput = false; // render, write no WAV
+    bool quiet = false;      // no progress bar, no summary line
+    std::string plugin;      // empty: tarn.so beside the executable
+    SampleFormat format = SampleFormat::FLOAT32;
+    std::string patchPath;                   // empty: the embedded demo patch
+    std::string outputPath;                  // the WAV; empty with nullOutput
+    std::string spectrogramPath;             // PNG, or empty
+    std::string spectrumPath;                // PNG, or empty
+    std::optional<double> spectrumAtSeconds; // centre of the spectrum window
+};
+
+// Throws UsageError with a one-line reason.
+Options parseOptions(int argc, const char *const *argv);
+
+// The --help text, exit codes included.
+extern const char *const USAGE_TEXT;
+
+} // namespace tarn::render

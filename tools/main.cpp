@@ -1,0 +1,193 @@
+// tarn-render: renders a patch on the TARN plug-in to a WAV file and, on request, plots.
+// Every output is written under a temporary name and renamed only once everything has
+// succeeded, so a failing run leaves no file behind.
+#include "host/PluginLibrary.h"
+#include "tools/OutputError.h"
+#include "tools/PatchError.h"
+#include "tools/PendingFile.h"
+#include "tools/PluginError.h"
+#include "tools/ProgressBar.h"
+#include "tools/WavWriter.h"
+#include "tools/cli_options.h"
+#include "tools/embedded_texts.h"
+#include "tools/exit_codes.h"
+#include "tools/patch_parser.h"
+#include "tools/pin_listing.h"
+#include "tools/plots.h"
+#include "tools/render_driver.h"
+#include "tools/score_scheduler.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <limits.h>
+#include <memory>
+#include <sstream>
+#include <unistd.h>
+
+using namespace tarn::render;
+
+namespace {
+
+std::string defaultPluginPath() {
+    char path[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return "tarn.so";
+    std::string exe(path, static_cast<size_t>(n));
+    return exe.substr(0, exe.rfind('/') + 1) + "tarn.so";
+}
+
+int fail(int code, const std::string &message) {
+    std::cerr << "tarn-render: " << message << "\n";
+    return code;
+}
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw PatchError(path + ": cannot read: " + std::strerror(errno));
+    std::stringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        throw PatchError(path + ": cannot read: " + std::strerror(errno));
+    return text.str();
+}
+
+double firstNoteMiddle(const Patch &patch) {
+    auto first = std::min_element(
+        patch.notes.begin(), patch.notes.end(),
+        [](const PatchNote &x, const PatchNote &y) { return x.startSeconds < y.startSeconds; });
+    return first->startSeconds + 0.5 * first->lengthSeconds;
+}
+
+int run(const Options &options) {
+    std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+    if (options.pins) {
+        PluginLibrary library(pluginPath);
+        if (!library.isLoaded())
+            return fail(EXIT_PLUGIN,
+                        "cannot load the plug-in " + pluginPath + ": " + library.error());
+        printPins(library, std::cout);
+        return EXIT_OK;
+    }
+
+    std::string patchName = options.patchPath.empty() ? "demo patch" : options.patchPath;
+    Patch patch;
+    Schedule schedule;
+    try {
+        std::string text =
+            options.patchPath.empty() ? DEMO_PATCH_TEXT : readFile(options.patchPath);
+        patch = parsePatch(text, patchName);
+        schedule = scheduleScore(patch);
+    } catch (const PatchError &e) {
+        std::cerr << e.what() << "\n";
+        return EXIT_BAD_PATCH;
+    }
+
+    PluginLibrary library(pluginPath);
+    if (!library.isLoaded())
+        return fail(EXIT_PLUGIN, "cannot load the plug-in " + pluginPath + ": " + library.error());
+
+    std::unique_ptr<WavWriter> wav;
+    std::unique_ptr<PendingFile> spectrogramPng;
+    std::unique_ptr<PendingFile> spectrumPng;
+    try {
+        if (!options.nullOutput)
+            wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format);
+        if (!options.spectrogramPath.empty())
+            spectrogramPng = std::make_unique<PendingFile>(options.spectrogramPath);
+        if (!options.spectrumPath.empty())
+            spectrumPng = std::make_unique<PendingFile>(options.spectrumPath);
+    } catch (const OutputError &e) {
+        return fail(EXIT_OUTPUT, e.what());
+    }
+
+    const bool keepSignal = spectrogramPng || spectrumPng;
+    StereoSignal signal;
+    signal.sampleRate = patch.sampleRate;
+    try {
+        ProgressBar bar(!options.quiet);
+        renderPatch(
+            library, patch, schedule,
+            [&](const float *left, const float *right, int32_t count) {
+                if (wav)
+                    wav->write(left, right, count);
+                if (keepSignal) {
+                    signal.left.insert(signal.left.end(), left, left + count);
+                    signal.right.insert(signal.right.end(), right, right + count);
+                }
+            },
+            [&](double fraction) { bar.update(fraction); });
+    } catch (const PluginError &e) {
+        return fail(EXIT_PLUGIN, e.what());
+    } catch (const OutputError &e) {
+        return fail(EXIT_OUTPUT, e.what());
+    }
+
+    try {
+        std::string title = "tarn-render: " + patchName;
+        if (spectrogramPng)
+            plotSpectrogram(signal, title + " (spectrogram)", spectrogramPng->temporaryPath());
+        if (spectrumPng) {
+            double at = options.spectrumAtSeconds.value_or(firstNoteMiddle(patch));
+            std::ostringstream heading;
+            heading << title << " (spectrum at " << at << " s, "
+                    << spectrumWindowSize(patch.sampleRate) << "-sample Hann window)";
+            plotSpectrum(signal, at, heading.str(), spectrumPng->temporaryPath());
+        }
+    } catch (const PlotError &e) {
+        return fail(EXIT_PLOT, e.what());
+    }
+
+    try {
+        if (wav)
+            wav->commit();
+        if (spectrogramPng)
+            spectrogramPng->commit();
+        if (spectrumPng)
+            spectrumPng->commit();
+    } catch (const OutputError &e) {
+        return fail(EXIT_OUTPUT, e.what());
+    }
+    if (!options.quiet) {
+        double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
+        if (wav)
+            std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
+                      << patch.sampleRate << " Hz)\n";
+        else
+            std::cout << "rendered " << seconds << " s, wrote no WAV file (--null)\n";
+        if (spectrogramPng)
+            std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
+        if (spectrumPng)
+            std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
+    }
+    return EXIT_OK;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Options options;
+    try {
+        options = parseOptions(argc, argv);
+    } catch (const UsageError &e) {
+        std::cerr << "tarn-render: " << e.what() << "\n(tarn-render --help shows the usage)\n";
+        return EXIT_USAGE;
+    }
+    if (options.help) {
+        std::cout << USAGE_TEXT;
+        return EXIT_OK;
+    }
+    if (options.printDemo) {
+        std::cout << DEMO_PATCH_TEXT;
+        return EXIT_OK;
+    }
+    try {
+        return run(options);
+    } catch (const PluginError &e) {
+        return fail(EXIT_PLUGIN, e.what());
+    }
+}

@@ -1,0 +1,25 @@
+// Plays a scheduled patch on the plug-in through the project's host: one instance per voice,
+// the list settings written before the first note, every input change sent as a status event
+// at its exact sample, and the instances' outputs summed block by block.
+#pragma once
+
+#include "host/PluginLibrary.h"
+#include "tools/Patch.h"
+#include "tools/score_scheduler.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace tarn::render {
+
+// Receives each block of the summed output: "outputl" and "outputr" of every instance.
+using BlockSink = std::function<void(const float *left, const float *right, int32_t count)>;
+// Receives the fraction of the render done, after every block.
+using ProgressSink = std::function<void(double fraction)>;
+
+// Throws PluginError when the plug-in creates no instance or lacks a pin or list choice of
+// the patch. The library must stay loaded for the call.
+void renderPatch(const PluginLibrary &library, const Patch &patch, const Schedule &schedule,
+                 const BlockSink &sink, const ProgressSink &progress = {});
+
+} // namespace tarn::render
