@@ -13,9 +13,10 @@
 namespace {
 
 // Live instances, for the callback. Few entries, searched linearly; no allocation on lookup.
+// Never destroyed, so that a Host with static storage may still close its instances at exit.
 std::vector<HostedInstance *> &registry() {
-    static std::vector<HostedInstance *> instances;
-    return instances;
+    static std::vector<HostedInstance *> *instances = new std::vector<HostedInstance *>;
+    return *instances;
 }
 
 // The instance whose makeModule is running: its record is not known before makeModule returns.
