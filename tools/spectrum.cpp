@@ -85,11 +85,16 @@ Spectrogram spectrogram(const std::vector<float> &samples, int32_t sampleRate, s
 double interpolatedPeakHz(const std::vector<double> &db, size_t peak, double binHz) {
     if (peak == 0 || peak + 1 >= db.size())
         return static_cast<double>(peak) * binHz;
-    double a = db[peak - 1];
-    double b = db[peak];
-    double c = db[peak + 1];
-    double denominator = a - 2.0 * b + c;
-    double offset = denominator < 0.0 ? 0.5 * (a - c) / denominator : 0.0;
+    // Grandke's estimator, exact for a lone sine under a Hann window: with alpha the ratio of
+    // the larger neighbour's magnitude to the peak's, the sine lies (2 alpha - 1) / (alpha + 1)
+    // bins from the peak towards that neighbour.
+    auto magnitude = [&](size_t k) { return std::pow(10.0, db[k] / 20.0); };
+    double centre = magnitude(peak);
+    double below = magnitude(peak - 1);
+    double above = magnitude(peak + 1);
+    double side = above > below ? 1.0 : -1.0;
+    double alpha = std::max(above, below) / centre;
+    double offset = side * (2.0 * alpha - 1.0) / (alpha + 1.0);
     return (static_cast<double>(peak) + offset) * binHz;
 }
 

@@ -25,8 +25,8 @@ struct Spectrogram {
 Spectrogram spectrogram(const std::vector<float> &samples, int32_t sampleRate, size_t fftSize,
                         size_t hop);
 
-// Frequency of the local maximum of `db` at bin `peak`, refined by a parabola through the
-// levels of the bin and its two neighbours (in dB, which suits the Hann window's main lobe).
+// Frequency of the local maximum of `db` at bin `peak`, refined between bins from the levels
+// of the bin and its larger neighbour (for spectra of spectrumDb's Hann window).
 double interpolatedPeakHz(const std::vector<double> &db, size_t peak, double binHz);
 
 // Bins that are local maxima, at least `minimumDb` and at least `prominenceDb` above the

@@ -1,0 +1,213 @@
+// tarn-render as a user runs it: every kind of bad input gives its message and exit code and
+// leaves no file behind; good runs write the requested files in the requested format.
+#include "support/tool_process.h"
+#include "tools/list_settings.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarn::test;
+
+namespace {
+
+const std::string TOOL = TARN_RENDER_PATH;
+
+const char *const ONE_NOTE =
+    R"({"score": [{"start": 0, "length": 0.1, "pitch": "A4"}], "duration": 0.2})";
+
+struct BadRun {
+    const char *name;
+    std::vector<std::string> args; // "@" stands for the scratch directory
+    const char *patch;             // written to @/p.json when not null
+    int exitCode;
+    const char *error; // a part of stderr
+};
+
+std::vector<std::string> expand(const std::vector<std::string> &args, const ScratchDir &dir) {
+    std::vector<std::string> result;
+    for (std::string a : args) {
+        if (a.rfind("@", 0) == 0)
+            a = dir.path(a.substr(2));
+        result.push_back(a);
+    }
+    return result;
+}
+
+class RenderCliErrors : public testing::TestWithParam<BadRun> {};
+
+TEST_P(RenderCliErrors, FailWithTheirMessageAndExitCodeAndLeaveNoFile) {
+    const BadRun &c = GetParam();
+    ScratchDir dir;
+    if (c.patch)
+        dir.write("p.json", c.patch);
+    auto before = dir.entries();
+    ToolRun run = runProgram(TOOL, expand(c.args, dir), dir);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+    EXPECT_EQ(dir.entries(), before) << run.err;
+}
+
+const BadRun BAD_RUNS[] = {
+    {"MalformedJson",
+     {"@/p.json", "@/o.wav"},
+     "{\"score\": [\n  {\"start\": 0,,}]}",
+     2,
+     "p.json:2:15: malformed JSON"},
+    {"UnknownField",
+     {"@/p.json", "@/o.wav"},
+     R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "velocity": 1}]})",
+     2,
+     "p.json: /score/0/velocity: unknown field \"velocity\""},
+    {"WrongType",
+     {"@/p.json", "@/o.wav"},
+     R"({"sample_rate": "48k", "score": []})",
+     2,
+     "p.json: /sample_rate: expected an integer, got a string"},
+    {"OutOfRange",
+     {"@/p.json", "@/o.wav"},
+     R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "combfreq": 4}]})",
+     2,
+     "p.json: /score/0/combfreq: expected a value of at most 3, got 4"},
+    {"OverlapBeyondVoices",
+     {"@/p.json", "@/o.wav"},
+     R"({"voices": 1, "score": [{"start": 0, "length": 1, "pitch": "A4"},
+                                {"start": 0.5, "length": 1, "pitch": "E5"}]})",
+     2,
+     "p.json: /score/1: the note at 0.5 s overlaps 1 sounding notes (/score/0)"},
+    {"MissingPatchFile",
+     {"@/none.json", "@/o.wav"},
+     nullptr,
+     2,
+     "none.json: cannot read: No such file or directory"},
+    {"OutputDirectoryMissing", {"@/p.json", "@/no/o.wav"}, ONE_NOTE, 4, "cannot write /tmp/"},
+    {"OutputIsADirectory", {"@/p.json", "@/"}, ONE_NOTE, 4, "it is a directory"},
+    {"PlotUnwritable",
+     {"@/p.json", "@/o.wav", "--spectrogram", "@/no/s.png"},
+     ONE_NOTE,
+     4,
+     "s.png: No such file or directory"},
+    {"PluginMissing",
+     {"--plugin", "@/none.so", "@/p.json", "@/o.wav"},
+     ONE_NOTE,
+     3,
+     "cannot load the plug-in"},
+    {"PluginNotASharedObject",
+     {"--plugin", "@/p.json", "@/p.json", "@/o.wav"},
+     ONE_NOTE,
+     3,
+     "cannot load the plug-in"},
+    {"PluginWithoutTheExports",
+     {"--plugin", "/lib/x86_64-linux-gnu/libm.so.6", "@/o.wav"},
+     nullptr,
+     3,
+     "cannot load the plug-in /lib/x86_64-linux-gnu/libm.so.6"},
+    {"PinsOfAMissingPlugin",
+     {"--pins", "--plugin", "@/none.so"},
+     nullptr,
+     3,
+     "cannot load the plug-in"},
+    {"UnknownOption", {"--loud", "@/o.wav"}, nullptr, 1, "unknown option --loud"},
+    {"NoOutput", {}, nullptr, 1, "no output file given"},
+    {"TooManyFiles", {"@/p.json", "@/o.wav", "@/x.wav"}, ONE_NOTE, 1, "too many file names"},
+    {"BadFormat", {"--format", "32", "@/o.wav"}, nullptr, 1, "--format expects float, 16 or 24"},
+    {"BadSpectrumTime",
+     {"--spectrum-at", "soon", "@/o.wav"},
+     nullptr,
+     1,
+     "--spectrum-at expects a time in seconds"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, RenderCliErrors, testing::ValuesIn(BAD_RUNS),
+                         [](const testing::TestParamInfo<BadRun> &param) {
+                             return std::string(param.param.name);
+                         });
+
+TEST(RenderCli, MissingGnuplotFailsTheRunWithoutLeavingTheWav) {
+    ScratchDir dir;
+    dir.write("p.json", ONE_NOTE);
+    auto before = dir.entries();
+    ToolRun run = runProgram(
+        TOOL, {dir.path("p.json"), dir.path("o.wav"), "--spectrogram", dir.path("s.png")}, dir,
+        {"PATH=" + dir.path("bin")});
+    EXPECT_EQ(run.exitCode, 5) << run.err;
+    EXPECT_NE(run.err.find("cannot run gnuplot"), std::string::npos) << run.err;
+    EXPECT_EQ(dir.entries(), before);
+}
+
+TEST(RenderCli, PinsListsTheSixteenPinsWithTheListsTheToolUses) {
+    ScratchDir dir;
+    ToolRun run = runProgram(TOOL, {"--pins"}, dir);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("TARN Oscillator Module"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\n0    fc          in         audio  0\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\n15   outputr     out        audio  -\n"), std::string::npos)
+        << run.out;
+    // The patch labels are the plug-in's: each list the tool knows is the one it prints.
+    for (const auto &setting : tarn::render::LIST_SETTINGS) {
+        std::string items;
+        for (const auto &item : tarn::render::parseListText(setting.listText))
+            items += (items.empty() ? "" : ", ") + item.label + "=" + std::to_string(item.value);
+        EXPECT_NE(run.out.find(std::string(setting.name) + " "), std::string::npos);
+        EXPECT_NE(
+            run.out.find(" " + std::to_string(setting.defaultValue) + "        " + items + "\n"),
+            std::string::npos)
+            << setting.name << "\n"
+            << run.out;
+    }
+}
+
+TEST(RenderCli, DemoRendersWhenOnlyAnOutputIsGiven) {
+    ScratchDir dir;
+    ToolRun run = runProgram(TOOL,
+                             {dir.path("demo.wav"), "--spectrogram", dir.path("demo.png"),
+                              "--spectrum", dir.path("spectrum.png")},
+                             dir);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, ""); // no progress bar when stderr is not a terminal
+    EXPECT_NE(run.out.find("wrote " + dir.path("demo.wav")), std::string::npos) << run.out;
+    WavData wav = readWav(dir.path("demo.wav"));
+    EXPECT_EQ(wav.sampleRate, 44100);
+    EXPECT_EQ(wav.channels, 2);
+    EXPECT_EQ(wav.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_GT(wav.left.size(), 44100u * 5);
+    for (const char *png : {"demo.png", "spectrum.png"})
+        EXPECT_EQ(readText(dir.path(png)).substr(0, 8), "\x89PNG\r\n\x1a\n") << png;
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{"demo.png", "demo.wav", "spectrum.png"}));
+}
+
+TEST(RenderCli, WritesTheRequestedFormatAndLengthOrNothingWithNull) {
+    ScratchDir dir;
+    dir.write("p.json", R"({"sample_rate": 48000, "duration": 0.5,
+                            "score": [{"start": 0.1, "length": 0.2, "pitch": "A3"}]})");
+    const std::pair<const char *, int> formats[] = {
+        {"float", SF_FORMAT_FLOAT}, {"16", SF_FORMAT_PCM_16}, {"24", SF_FORMAT_PCM_24}};
+    for (const auto &[format, subtype] : formats) {
+        ToolRun run = runProgram(
+            TOOL, {"--quiet", "--format", format, dir.path("p.json"), dir.path("o.wav")}, dir);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out + run.err, "") << "--quiet prints nothing";
+        WavData wav = readWav(dir.path("o.wav"));
+        EXPECT_EQ(wav.format, SF_FORMAT_WAV | subtype) << format;
+        EXPECT_EQ(wav.sampleRate, 48000);
+        EXPECT_EQ(wav.left.size(), 24000u) << format;
+    }
+    ::unlink(dir.path("o.wav").c_str());
+    ToolRun run = runProgram(TOOL, {"--null", dir.path("p.json")}, dir);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"p.json"});
+}
+
+TEST(RenderCli, HelpAndTheDemoPatchArePrinted) {
+    ScratchDir dir;
+    ToolRun help = runProgram(TOOL, {"--help"}, dir);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("exit codes:"), std::string::npos);
+    ToolRun demo = runProgram(TOOL, {"--print-demo"}, dir);
+    EXPECT_EQ(demo.exitCode, 0);
+    // What it prints is a patch the tool accepts.
+    dir.write("demo.json", demo.out);
+    ToolRun again = runProgram(TOOL, {"--null", "--quiet", dir.path("demo.json")}, dir);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+}
+
+} // namespace
