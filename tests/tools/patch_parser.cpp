@@ -6,8 +6,10 @@
 #include "tools/PatchError.h"
 #include "tools/embedded_texts.h"
 #include "tools/pitch.h"
+#include "tools/score_scheduler.h"
 
 #include <cmath>
+#include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -158,7 +160,7 @@ TEST(PatchParser, ReportsAllSchemaProblemsAtOnceOneLineEach) {
     EXPECT_EQ(pointers, expected) << error;
 }
 
-TEST(PatchParser, DemoPatchAndTheDocumentedExampleAreValid) {
+TEST(PatchParser, DemoPatchTheDocumentedExampleAndTheGuidePatchesAreValid) {
     Patch demo = parsePatch(DEMO_PATCH_TEXT, "demo");
     EXPECT_GE(demo.notes.size(), 4u);
     // The example is the first ```json block of the format document.
@@ -172,6 +174,23 @@ TEST(PatchParser, DemoPatchAndTheDocumentedExampleAreValid) {
     begin += 8;
     size_t end = all.find("```", begin);
     EXPECT_NO_THROW(parsePatch(all.substr(begin, end - begin), "patch-format.md"));
+    // The patches the user guide's pictures are drawn from.
+    const std::string guide = TARN_SOURCE_DIR "/docs/patches";
+    int count = 0;
+    if (DIR *dir = ::opendir(guide.c_str())) {
+        while (dirent *entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name.size() < 5 || name.substr(name.size() - 5) != ".json")
+                continue;
+            std::ifstream file(guide + "/" + name);
+            std::stringstream patch;
+            patch << file.rdbuf();
+            EXPECT_NO_THROW(scheduleScore(parsePatch(patch.str(), name))) << name;
+            ++count;
+        }
+        ::closedir(dir);
+    }
+    EXPECT_GE(count, 4);
 }
 
 } // namespace
