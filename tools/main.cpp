@@ -87,6 +87,14 @@ int run(const Options &options) {
         return EXIT_BAD_PATCH;
     }
 
+    const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
+    if (options.spectrumAtSeconds && *options.spectrumAtSeconds > seconds) {
+        std::ostringstream message;
+        message << "--spectrum-at " << *options.spectrumAtSeconds
+                << " lies after the end of the render (" << seconds << " s)";
+        return fail(EXIT_USAGE, message.str());
+    }
+
     PluginLibrary library(pluginPath);
     if (!library.isLoaded())
         return fail(EXIT_PLUGIN, "cannot load the plug-in " + pluginPath + ": " + library.error());
@@ -153,7 +161,6 @@ int run(const Options &options) {
         return fail(EXIT_OUTPUT, e.what());
     }
     if (!options.quiet) {
-        double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
         if (wav)
             std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
                       << patch.sampleRate << " Hz)\n";

@@ -59,9 +59,14 @@ PinNumbers findPins(const HostedInstance &instance, const Patch &patch) {
         const char *name = LIST_SETTINGS[s].name;
         pins.settings[s] = requirePin(instance, name, DR_IN, DT_ENUM);
         const char *list = instance.pin(pins.settings[s])->properties.datatype_extra;
+        // Notes carry their own "Mode" and "hq"; every value played must be in the list.
         std::vector<int16_t> used = {patch.settings[s]};
-        for (const PatchNote &note : patch.notes)
-            used.push_back(s == SETTING_MODE ? note.mode : s == SETTING_HQ ? note.hq : used[0]);
+        for (const PatchNote &note : patch.notes) {
+            if (s == SETTING_MODE)
+                used.push_back(note.mode);
+            if (s == SETTING_HQ)
+                used.push_back(note.hq);
+        }
         for (int16_t value : used)
             if (!list || !findListValue(list, int64_t{value}))
                 throw PluginError(std::string("the plug-in's \"") + name + "\" list (" +

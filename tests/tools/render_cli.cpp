@@ -114,6 +114,11 @@ const BadRun BAD_RUNS[] = {
      nullptr,
      1,
      "--spectrum-at expects a time in seconds"},
+    {"SpectrumAfterTheEnd",
+     {"--spectrum-at", "0.3", "--spectrum", "@/s.png", "@/p.json", "@/o.wav"},
+     ONE_NOTE,
+     1,
+     "--spectrum-at 0.3 lies after the end of the render (0.2 s)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, RenderCliErrors, testing::ValuesIn(BAD_RUNS),
