@@ -1,0 +1,132 @@
+// The closed-form sum of K + 1 (one-sided) or 2K + 1 (two-sided) partials with complex weights
+// z^k, z = A e^(i pi C): N / D rotated by the comb phase and scaled by (A - 1) / (2 (R - 1)),
+// that is divided by twice the sum of A^k. Cost independent of K except for the power, one
+// step per bit of K + 1. All phases in half-turns.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "kernels/sin_cos_pi.h"
+#include "kernels/sin_cos_pi4.h"
+#include "oscillator/complex_power.h"
+#include "oscillator/phase_wrap.h"
+#include "oscillator/rounding.h"
+
+// Where the sines come from: std::sin/std::cos in double ("hq" on), or the polynomial kernels,
+// four-lane or four scalar calls.
+enum class SinePath { Precise, FastScalar, FastSse };
+
+// The two signals of one sample, before level and sign: the real and the imaginary part.
+struct PartialSumOut {
+    double first;
+    double second;
+};
+
+// Beyond |R| = 2^400 the part of N without w is below 2^-400 of the part with w for any A from
+// a float pin (|A| < 3.5e39), and the direct evaluation would soon overflow in w, D^2 (R - 1)
+// or R itself (A = 1.5 with K above about 1750 already does), giving NaN or 0.
+constexpr double DOMINANT_POWER_LIMIT = 0x1p400;
+
+// Sines and cosines of the carrier (c), spacing (m), comb step (C), comb phase (q) and K times
+// the spacing phase (K).
+struct PartialSumTrig {
+    double sc, cc, sm, cm, sC, cC, sq, cq, sK, cK;
+};
+
+// sin(K beta) and cos(K beta) on the fast path: K phiM / 2 is reduced to the nearest whole
+// turn below it, giving a phase in [-1, 1] even where K phiM is large; the phase keeps its
+// double precision. NaN or a reduction beyond int32 gives an arbitrary but defined value.
+inline void sinCosPiOfMultiple(int32_t K, double phiM, double &sK, double &cK) {
+    const double y = static_cast<double>(K) * phiM * 0.5;
+    const double x = wrapOnce(2.0 * (y - static_cast<double>(nearestInt(y - 0.5))));
+    sinCosPiUnrounded(x, sK, cK);
+}
+
+template <SinePath Path>
+inline PartialSumTrig partialSumTrig(double phiC, double phiM, double C, double phiQ, int32_t K) {
+    PartialSumTrig t;
+    if constexpr (Path == SinePath::Precise) {
+        t.sc = std::sin(phiC * PI_D);
+        t.cc = std::cos(phiC * PI_D);
+        t.sm = std::sin(phiM * PI_D);
+        t.cm = std::cos(phiM * PI_D);
+        t.sC = std::sin(C * PI_D);
+        t.cC = std::cos(C * PI_D);
+        t.sq = std::sin(phiQ * PI_D);
+        t.cq = std::cos(phiQ * PI_D);
+        const double angleK = (static_cast<double>(K) * phiM) * PI_D;
+        t.sK = std::sin(angleK);
+        t.cK = std::cos(angleK);
+    } else {
+        if constexpr (Path == SinePath::FastSse) {
+            sinCosPi4(phiC, t.sc, t.cc, phiM, t.sm, t.cm, C, t.sC, t.cC, phiQ, t.sq, t.cq);
+        } else {
+            sinCosPi(static_cast<float>(phiC), t.sc, t.cc);
+            sinCosPi(static_cast<float>(phiM), t.sm, t.cm);
+            sinCosPi(static_cast<float>(C), t.sC, t.cC);
+            sinCosPi(static_cast<float>(phiQ), t.sq, t.cq);
+        }
+        sinCosPiOfMultiple(K, phiM, t.sK, t.cK);
+    }
+    return t;
+}
+
+// One sample of the sum. phiC, phiM: carrier and spacing phases before this sample's advance;
+// phiQ: comb phase after its update; C: comb step (half-turns per partial); A: amplitude ratio,
+// never within 0.0001 of 1; K >= 0: partial count; oneSided: Mode 1. The fast paths expect
+// phases in [-1, 1]; the precise path takes any. first = 0.75 sum A^k cos(pi(kC + phiQ))
+// sin(theta + k beta) / sum A^k in Mode 1 (k = 0..K), second the same with sin(pi(kC + phiQ));
+// Mode 2 sums sin(theta) cos(k beta) over k = -K..K, halved. On the fast path R = |A|^(K+1),
+// which differs from A^(K+1) for a negative A and even K.
+template <SinePath Path>
+inline PartialSumOut partialSum(double phiC, double phiM, double phiQ, double C, double A,
+                                int32_t K, bool oneSided) {
+    const PartialSumTrig t = partialSumTrig<Path>(phiC, phiM, C, phiQ, K);
+    const double zr = A * t.cC;
+    const double zi = A * t.sC;
+    const PowerOfRatio p = Path == SinePath::Precise ? precisePower(A, C, K) : fastPower(zr, zi, K);
+    // Where R dominates, N = a - w b over R - 1 is replaced by its limit -(w / R) b: w by its
+    // direction, a dropped, R - 1 by 1. Elsewhere keep = 1.0 leaves every rounding as it is.
+    const bool dominant = !(std::fabs(p.R) <= DOMINANT_POWER_LIMIT);
+    double wr = p.wr, wi = p.wi, R = p.R, keep = 1.0;
+    if (dominant) {
+        const double gamma = (C * (static_cast<double>(K) + 1.0)) * PI_D;
+        // On the fast path R = |w| drops the sign that a negative A gives an odd power.
+        const double sign = (Path != SinePath::Precise && A < 0.0 && K % 2 == 0) ? -1.0 : 1.0;
+        wr = sign * std::cos(gamma);
+        wi = sign * std::sin(gamma);
+        R = 2.0;
+        keep = 0.0;
+    }
+
+    // Angle sums from the values above, not evaluated afresh.
+    const double sd = t.sc * t.cm - t.cc * t.sm;      // sin(theta - beta)
+    const double cK1 = t.cK * t.cm - t.sm * t.sK;     // cos((K+1) beta)
+    const double sK1 = t.cK * t.sm + t.cm * t.sK;     // sin((K+1) beta)
+    const double sThetaK = t.cK * t.sc + t.sK * t.cc; // sin(theta + K beta)
+    const double sThetaK1 = cK1 * t.sc + t.cc * sK1;  // sin(theta + (K+1) beta)
+
+    double Nr, Ni;
+    if (oneSided) {
+        // N = 1.5 (sin theta - z sin(theta - beta) - w (sin(theta + (K+1) beta)
+        //     - z sin(theta + K beta)))
+        const double G = sThetaK1 - zr * sThetaK;
+        Nr = 1.5 * (keep * (t.sc - zr * sd) - wr * G - wi * zi * sThetaK);
+        Ni = 1.5 * (wr * zi * sThetaK - keep * (zi * sd) - wi * G);
+    } else {
+        // N = sin theta (1 - z^2 - 2 w (cos((K+1) beta) - z cos(K beta)))
+        const double T = 2.0 * (cK1 - zr * t.cK);
+        const double U = 2.0 * t.cK * zi;
+        Nr = t.sc * (keep * (1.0 - zr * zr + zi * zi) - wr * T - wi * U);
+        Ni = t.sc * (wr * U - wi * T - keep * (2.0 * zr * zi));
+    }
+    // D = 1 - 2 z cos beta + z^2
+    const double Dr = zr * zr - 2.0 * t.cm * zr - zi * zi + 1.0;
+    const double Di = 2.0 * (zr - t.cm) * zi;
+    // Q = N e^(i pi phiQ)
+    const double Qr = t.cq * Nr - t.sq * Ni;
+    const double Qi = t.sq * Nr + t.cq * Ni;
+    const double g = (A - 1.0) * (1.0 / ((Dr * Dr + Di * Di) * 2.0 * (R - 1.0)));
+    return {(Qr * Dr + Qi * Di) * g, (Qi * Dr - Qr * Di) * g};
+}
