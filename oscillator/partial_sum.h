@@ -34,9 +34,10 @@ struct PartialSumTrig {
     double sc, cc, sm, cm, sC, cC, sq, cq, sK, cK;
 };
 
-// sin(K beta) and cos(K beta) on the fast path: K phiM / 2 is reduced to the nearest whole
-// turn below it, giving a phase in [-1, 1] even where K phiM is large; the phase keeps its
-// double precision. NaN or a reduction beyond int32 gives an arbitrary but defined value.
+// sin(K beta) and cos(K beta) on the fast path: whole turns (multiples of 2 half-turns) are
+// taken off K phiM, leaving a phase in [-1, 1] that keeps its double precision, so the
+// polynomial stays in range however large K is. NaN, or a phase beyond 2^32 half-turns, gives
+// an arbitrary but defined value.
 inline void sinCosPiOfMultiple(int32_t K, double phiM, double &sK, double &cK) {
     const double y = static_cast<double>(K) * phiM * 0.5;
     const double x = wrapOnce(2.0 * (y - static_cast<double>(nearestInt(y - 0.5))));
@@ -75,10 +76,12 @@ inline PartialSumTrig partialSumTrig(double phiC, double phiM, double C, double 
 // One sample of the sum. phiC, phiM: carrier and spacing phases before this sample's advance;
 // phiQ: comb phase after its update; C: comb step (half-turns per partial); A: amplitude ratio,
 // never within 0.0001 of 1; K >= 0: partial count; oneSided: Mode 1. The fast paths expect
-// phases in [-1, 1]; the precise path takes any. first = 0.75 sum A^k cos(pi(kC + phiQ))
-// sin(theta + k beta) / sum A^k in Mode 1 (k = 0..K), second the same with sin(pi(kC + phiQ));
-// Mode 2 sums sin(theta) cos(k beta) over k = -K..K, halved. On the fast path R = |A|^(K+1),
-// which differs from A^(K+1) for a negative A and even K.
+// phases in [-1, 1]; the precise path takes any. For A > 0, Mode 1 gives
+// first = 0.75 sum A^k cos(pi (kC + phiQ)) sin(theta + k beta) / sum A^k over k = 0..K, and
+// second the same with sin(pi (kC + phiQ)); Mode 2 gives sin(theta) sum A^|k| cos(k beta)
+// e^(i pi (|k| C + phiQ)) over k = -K..K, divided by 2 sum A^k. The fast path normalises with
+// |A|^(K+1), which differs from A^(K+1) for a negative A and even K. Finite for any A from a
+// float pin and any K.
 template <SinePath Path>
 inline PartialSumOut partialSum(double phiC, double phiM, double phiQ, double C, double A,
                                 int32_t K, bool oneSided) {

@@ -75,13 +75,9 @@ Truth bruteForce(const Args &a, bool fastPath) {
     return {re * norm, im * norm, std::fabs(norm) * weights};
 }
 
-bool sseUsable() {
-    return hasSSE();
-}
-
 std::vector<SinePath> paths() {
     std::vector<SinePath> p = {SinePath::Precise, SinePath::FastScalar};
-    if (sseUsable()) {
+    if (hasSSE()) {
         p.push_back(SinePath::FastSse);
     }
     return p;
