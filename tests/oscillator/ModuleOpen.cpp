@@ -54,14 +54,20 @@ TEST(ModuleOpen, StartsWithPlainOutputsBeforeAnyNote) {
     EXPECT_FALSE(module.m_use_sse);
 }
 
-TEST(ModuleOpen, RenderBlockSilencesExactlyItsRangeOfBothOutputs) {
+TEST(ModuleOpen, RenderBlockWithTheGateClosedSilencesExactlyItsRange) {
     Module module(nullptr, 0);
     dispatch(module.getRecord(), MOD_OPEN);
+    float inputs[16] = {}; // every input at 0, the gate included
     float left[16];
     float right[16];
     for (int i = 0; i < 16; ++i) {
         left[i] = 7.0f;
         right[i] = -7.0f;
+    }
+    for (float **input :
+         {&module.m_fc, &module.m_fm1, &module.m_N, &module.m_a, &module.m_gate, &module.m_detune,
+          &module.m_sync, &module.m_combfreq, &module.m_combphase}) {
+        *input = inputs;
     }
     module.m_outputl = left;
     module.m_outputr = right;
