@@ -1,11 +1,24 @@
-// Module: construction, open, the pin bindings and the silent render routine.
+// Module: construction, open, the pin bindings, note starts and wake-ups. The render loop is
+// in ModuleRender.cpp.
 #include "oscillator/Module.h"
 
+#include "kernels/cpu_features.h"
+#include "oscillator/VoicePool.h"
 #include "oscillator/pin_table.h"
+#include "se_sdk2/SEPin.h"
+#include "se_sdk2/se_protocol.h"
 
-Module::Module(HostCallback callback, intptr_t hostData) : SEModule_base(callback, hostData) {}
+#include <cmath>
+#include <initializer_list>
 
-Module::~Module() = default;
+Module::Module(HostCallback callback, intptr_t hostData)
+    : SEModule_base(callback, hostData), m_use_sse(hasSSE()) {
+    m_pool = acquireVoicePool(getSampleRate(), m_voice);
+}
+
+Module::~Module() {
+    releaseVoicePool(m_pool, m_voice);
+}
 
 void Module::open() {
     // Installed before the pins exist, so the host hears of the routine change first.
@@ -15,12 +28,75 @@ void Module::open() {
     m_pitch = -20.0f;
     m_pitch_fc = -20.0f;
     m_outputs_static = true;
-    m_two_over_sr = 2.0 / double(sr);
     m_level = 1.0;
     m_carrier_phase = 0.0;
     m_spacing_phase = 0.0;
     m_comb_phase = 0.0;
-    m_nyquist = double(sr) * 0.5;
+    // A rate that is not finite and positive has no band to play in: both constants stay 0,
+    // which the render loop takes as "every sample silent".
+    const bool usable = std::isfinite(sr) && sr > 0.0f;
+    m_two_over_sr = usable ? 2.0 / double(sr) : 0.0;
+    m_nyquist = usable ? double(sr) * 0.5 : 0.0;
+}
+
+void Module::onPlugStateChange(SEPin &pin) {
+    // The gate is read first, whichever pin changed. Unbound buffers read as 0.
+    SEPin *gatePin = m_gate != nullptr ? getPin(PIN_GATE) : nullptr;
+    const float g = gatePin != nullptr ? gatePin->getSample() : 0.0f;
+    switch (pin.getIndex()) {
+    case PIN_SYNC:
+        if (m_sync != nullptr && pin.getSample() > SYNC_THRESHOLD) {
+            startNote();
+        }
+        break;
+    case PIN_ALTERNATE:
+        setAlternateMode(m_pool, m_alternate);
+        break;
+    default:
+        break;
+    }
+    if (g > 0.0f) {
+        wake();
+    }
+}
+
+void Module::startNote() {
+    noteOn(m_pool, m_voice, m_poly);
+    m_swap_outputs = false;
+    m_level = 1.0;
+    m_sign1 = 1.0f;
+    m_sign2 = 1.0f;
+    if (m_pool == nullptr || (m_alternate & 1) == 0) {
+        return;
+    }
+    // Bit 0 of "alternate" asks for alternation; the rest picks what alternates.
+    switch (m_alternate >> 1) {
+    case 0: // "L+R alt": the outputs trade places
+        m_swap_outputs = m_pool->m_flip == 1;
+        break;
+    case 1: // "M+S alt": the second signal is inverted
+        m_sign2 = m_pool->m_sign;
+        break;
+    case 2: // "S+M alt": the first signal is inverted
+        m_sign1 = m_pool->m_sign;
+        break;
+    default:
+        break;
+    }
+}
+
+void Module::wake() {
+    setProcessFunction(processFunction<Module, &Module::renderBlock>());
+    announceOutputs(STREAM_RUNNING);
+    m_outputs_static = false;
+}
+
+void Module::announceOutputs(int32_t status) {
+    for (int32_t number : {PIN_OUTPUTL, PIN_OUTPUTR}) {
+        if (SEPin *pin = getPin(number)) {
+            pin->transmitStatus(SampleClock(), status);
+        }
+    }
 }
 
 bool Module::getPinProperties(int32_t index, SEPinProperties &properties) {
@@ -39,18 +115,6 @@ bool Module::getPinProperties(int32_t index, SEPinProperties &properties) {
         properties.datatype_extra = row.datatype_extra;
     }
     return true;
-}
-
-void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
-    if (m_outputl == nullptr || m_outputr == nullptr) {
-        return;
-    }
-    float *left = m_outputl + bufferOffset;
-    float *right = m_outputr + bufferOffset;
-    for (int32_t i = 0; i < sampleCount; ++i) {
-        left[i] = 0.0f;
-        right[i] = 0.0f;
-    }
 }
 
 void *Module::pinMember(int32_t index) {

@@ -9,11 +9,29 @@
 
 struct VoicePool;
 
+// A "sync" sample above this float starts a note; equal is not enough.
+constexpr float SYNC_THRESHOLD = 0.1f;
+
+// One block's pin buffers, taken from the buffer offset on; first and second are the
+// destinations of the two signals after the swap.
+struct BlockIo {
+    const float *fc, *fm1, *a, *gate, *detune, *combfreq, *combphase;
+    float *first, *second;
+};
+
 class Module : public SEModule_base {
 public:
     // Called by makeModule; the base keeps the callback and puts hostData in the record.
+    // Tests the processor for SSE and joins the shared voice table: m_pool is null when the
+    // table could not be allocated, and makeModule then discards the instance.
     Module(HostCallback callback, intptr_t hostData);
+    // Leaves the voice table; the base destroys the pins.
     ~Module() override;
+
+    // A pin's stream status changed. Reads the gate first; a "sync" rise above 0.1 starts a
+    // note, an "alternate" change resets the shared alternation; a gate above 0 then wakes the
+    // module and announces both outputs as running.
+    void onPlugStateChange(SEPin &pin) override;
 
     // MOD_OPEN: installs renderBlock, builds the pins, derives the rate constants from the
     // sample rate current at this moment.
@@ -22,9 +40,18 @@ public:
     // written for any other index.
     bool getPinProperties(int32_t index, SEPinProperties &properties) override;
 
-    // Process routine, once per block: samples [bufferOffset, bufferOffset + sampleCount)
-    // of both outputs. For now it writes silence.
+    // Process routine while a note may sound: renders samples [bufferOffset, bufferOffset +
+    // sampleCount) of both outputs. Reads "N" and the release flag once, at the block start, and
+    // calls enterSilence when the block starts with the gate at 0 or the level at 0. Renders
+    // nothing while any pin buffer is unbound; silence while the sample rate is unusable.
     void renderBlock(int32_t bufferOffset, int32_t sampleCount);
+    // Process routine while winding down: renderBlock, then counts the samples down from one
+    // block size and asks the host to sleep (HOST_SLEEP) after every call from 0 on.
+    void renderCountdown(int32_t bufferOffset, int32_t sampleCount);
+    // Once per wind-down: installs renderCountdown with the countdown at the block size (a block
+    // size below 1 makes the first countdown call ask to sleep) and announces both outputs as
+    // STREAM_SINGLE_CHANGE. Does nothing while the outputs are already static.
+    void enterSilence();
 
     float m_pitch = 0.0f;          // oscillator pitch, Hz
     float m_pitch_fc = 0.0f;       // the "fc" value m_pitch was computed from
@@ -61,4 +88,10 @@ public:
 
 private:
     void *pinMember(int32_t index);
+    void startNote();
+    void wake();
+    // Both outputs' status at the current clock, "outputl" first.
+    void announceOutputs(int32_t status);
+    bool buffersBound() const;
+    void renderUnusableRate(const BlockIo &io, int32_t sampleCount, double decayStep);
 };
