@@ -111,17 +111,28 @@ size_t powerOfTwoAtLeast(double x) {
     return n;
 }
 
+struct ImageGrid {
+    size_t columns = 0;   // frames
+    size_t rows = 0;      // frequency rows
+    double dxSeconds = 0; // between frame centres
+    double dyHz = 0;      // between row centres
+};
+
 // The spectrogram as rows of frequency (pooled by their maximum) and columns of time,
-// row after row as gnuplot's "binary array" expects; returns the row height in Hz.
-double writeSpectrogram(const std::vector<float> &samples, int32_t sampleRate,
-                        const std::string &path, size_t &columns, size_t &rows) {
+// row after row as gnuplot's "binary array" expects.
+ImageGrid writeSpectrogram(const std::vector<float> &samples, int32_t sampleRate,
+                           const std::string &path) {
     size_t fftSize = powerOfTwoAtLeast(sampleRate / 22.0);
     size_t hop = std::max(fftSize / 8, (samples.size() + MAX_FRAMES - 1) / MAX_FRAMES);
     Spectrogram s = spectrogram(samples, sampleRate, fftSize, hop);
     size_t pool = (s.bins + MAX_ROWS - 1) / MAX_ROWS;
-    columns = std::max<size_t>(s.frames, 1);
-    rows = (s.bins + pool - 1) / pool;
-    std::vector<float> image(rows * columns, static_cast<float>(FLOOR_DB));
+    ImageGrid grid;
+    grid.columns = std::max<size_t>(s.frames, 1);
+    grid.rows = (s.bins + pool - 1) / pool;
+    grid.dxSeconds = s.hopSeconds;
+    grid.dyHz = s.binHz * static_cast<double>(pool);
+    const size_t columns = grid.columns;
+    std::vector<float> image(grid.rows * columns, static_cast<float>(FLOOR_DB));
     for (size_t f = 0; f < s.frames; ++f)
         for (size_t k = 0; k < s.bins; ++k) {
             float &cell = image[(k / pool) * columns + f];
@@ -132,7 +143,7 @@ double writeSpectrogram(const std::vector<float> &samples, int32_t sampleRate,
               static_cast<std::streamsize>(image.size() * sizeof(float)));
     if (!out)
         throw PlotError("cannot write gnuplot data " + path);
-    return s.binHz * static_cast<double>(pool);
+    return grid;
 }
 
 } // namespace
@@ -159,13 +170,10 @@ void plotSpectrogram(const StereoSignal &signal, const std::string &title,
         {&signal.left, "outputl (left channel)"}, {&signal.right, "outputr (right channel)"}};
     for (const auto &[samples, name] : channels) {
         std::string data = scratch.file(std::string(name).substr(0, 7) + ".f32");
-        size_t columns = 0;
-        size_t rows = 0;
-        double rowHz = writeSpectrogram(*samples, signal.sampleRate, data, columns, rows);
-        double hopSeconds = columns > 1 ? seconds / static_cast<double>(columns) : seconds;
+        ImageGrid grid = writeSpectrogram(*samples, signal.sampleRate, data);
         script << "set title " << quoted(name) << "\n"
-               << "plot " << quoted(data) << " binary array=(" << columns << "," << rows
-               << ") format='%float32' origin=(0,0) dx=" << hopSeconds << " dy=" << rowHz
+               << "plot " << quoted(data) << " binary array=(" << grid.columns << "," << grid.rows
+               << ") format='%float32' origin=(0,0) dx=" << grid.dxSeconds << " dy=" << grid.dyHz
                << " with image notitle\n";
     }
     script << "unset multiplot\n";
