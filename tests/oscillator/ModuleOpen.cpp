@@ -51,7 +51,6 @@ TEST(ModuleOpen, StartsWithPlainOutputsBeforeAnyNote) {
     EXPECT_EQ(module.m_sign1, 1.0f);
     EXPECT_EQ(module.m_sign2, 1.0f);
     EXPECT_FALSE(module.m_swap_outputs);
-    EXPECT_FALSE(module.m_use_sse);
 }
 
 TEST(ModuleOpen, RenderBlockWithTheGateClosedSilencesExactlyItsRange) {
