@@ -6,7 +6,7 @@ WIN32  := build/win32
 JOBS   ?= 2
 CMAKE_COMMON := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: test demo deps build native i386 win32 clean
+.PHONY: test demo guide-pictures deps build native native-only i386 win32 clean
 
 deps:
 	@scripts/install-deps.sh
@@ -25,8 +25,25 @@ i386: deps
 
 build: win32 native i386
 
+# The plug-in and its tools alone, for the demo: no Windows or i386 tree needed.
+native-only: deps
+	cmake -S . -B $(NATIVE) $(CMAKE_COMMON) >/dev/null
+	cmake --build $(NATIVE) -j $(JOBS) --target tarn tarn-render
+
+demo: native-only
+	@mkdir -p out
+	$(NATIVE)/tarn-render --spectrogram out/demo-spectrogram.png out/demo.wav
+	@echo "demo: out/demo.wav (stereo, 32-bit float) and out/demo-spectrogram.png"
+
 test: build
 	@scripts/run-tests.sh $(NATIVE) $(I386)
 
 clean:
 	rm -rf build out
+
+# The user guide's spectrograms in docs/pictures/, one per patch of docs/patches/.
+guide-pictures: native-only
+	@for p in docs/patches/*.json; do \
+	    $(NATIVE)/tarn-render --quiet --null --spectrogram docs/pictures/$$(basename $$p .json).png $$p || exit 1; \
+	done
+	@echo "guide-pictures: docs/pictures/"
