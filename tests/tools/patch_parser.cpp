@@ -9,7 +9,7 @@
 #include "tools/score_scheduler.h"
 
 #include <cmath>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -177,18 +177,15 @@ TEST(PatchParser, DemoPatchTheDocumentedExampleAndTheGuidePatchesAreValid) {
     // The patches the user guide's pictures are drawn from.
     const std::string guide = TARN_SOURCE_DIR "/docs/patches";
     int count = 0;
-    if (DIR *dir = ::opendir(guide.c_str())) {
-        while (dirent *entry = ::readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name.size() < 5 || name.substr(name.size() - 5) != ".json")
-                continue;
-            std::ifstream file(guide + "/" + name);
-            std::stringstream patch;
-            patch << file.rdbuf();
-            EXPECT_NO_THROW(scheduleScore(parsePatch(patch.str(), name))) << name;
-            ++count;
-        }
-        ::closedir(dir);
+    for (const auto &entry : std::filesystem::directory_iterator(guide)) {
+        if (entry.path().extension() != ".json")
+            continue;
+        std::ifstream file(entry.path());
+        std::stringstream patch;
+        patch << file.rdbuf();
+        std::string name = entry.path().filename().string();
+        EXPECT_NO_THROW(scheduleScore(parsePatch(patch.str(), name))) << name;
+        ++count;
     }
     EXPECT_GE(count, 4);
 }
