@@ -24,6 +24,7 @@ options:
   --spectrogram FILE.png   also draw a spectrogram of both channels
   --spectrum FILE.png      also draw the magnitude spectrum of one window
   --spectrum-at SECONDS    centre of that window (default: middle of the first note)
+  --max-freq HZ            top of the plots' frequency axis (default: half the sample rate)
   --plugin PATH            plug-in to load (default: tarn.so beside tarn-render)
   --pins                   print the plug-in's pins as the host sees them, then stop
   --print-demo             print the built-in demo patch, then stop
@@ -42,12 +43,12 @@ exit codes:
 
 namespace {
 
-double parseSeconds(const std::string &text) {
+double parseNumber(const std::string &option, const std::string &text, const char *what) {
     char *end = nullptr;
     errno = 0;
     double x = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || x < 0.0)
-        throw UsageError("--spectrum-at expects a time in seconds, got \"" + text + "\"");
+        throw UsageError(option + " expects " + what + ", got \"" + text + "\"");
     return x;
 }
 
@@ -110,7 +111,9 @@ Options parseOptions(int argc, const char *const *argv) {
         } else if (arg == "--spectrum") {
             options.spectrumPath = takeValue();
         } else if (arg == "--spectrum-at") {
-            options.spectrumAtSeconds = parseSeconds(takeValue());
+            options.spectrumAtSeconds = parseNumber(arg, takeValue(), "a time in seconds");
+        } else if (arg == "--max-freq") {
+            options.maxHz = parseNumber(arg, takeValue(), "a frequency in Hz");
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {

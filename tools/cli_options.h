@@ -27,6 +27,7 @@ struct Options {
     std::string spectrogramPath;             // PNG, or empty
     std::string spectrumPath;                // PNG, or empty
     std::optional<double> spectrumAtSeconds; // centre of the spectrum window
+    double maxHz = 0.0;                      // top of the plots' frequency axis; 0: Nyquist
 };
 
 // Throws UsageError with a one-line reason.

@@ -138,13 +138,14 @@ int run(const Options &options) {
     try {
         std::string title = "tarn-render: " + patchName;
         if (spectrogramPng)
-            plotSpectrogram(signal, title + " (spectrogram)", spectrogramPng->temporaryPath());
+            plotSpectrogram(signal, options.maxHz, title + " (spectrogram)",
+                            spectrogramPng->temporaryPath());
         if (spectrumPng) {
             double at = options.spectrumAtSeconds.value_or(firstNoteMiddle(patch));
             std::ostringstream heading;
             heading << title << " (spectrum at " << at << " s, "
                     << spectrumWindowSize(patch.sampleRate) << "-sample Hann window)";
-            plotSpectrum(signal, at, heading.str(), spectrumPng->temporaryPath());
+            plotSpectrum(signal, at, options.maxHz, heading.str(), spectrumPng->temporaryPath());
         }
     } catch (const PlotError &e) {
         return fail(EXIT_PLOT, e.what());

@@ -104,6 +104,11 @@ void runGnuplot(ScratchDirectory &scratch, const std::string &script) {
                     ":\n" + complaint.str());
 }
 
+double shownTopHz(int32_t sampleRate, double maxHz) {
+    const double nyquist = 0.5 * sampleRate;
+    return maxHz > 0.0 && maxHz < nyquist ? maxHz : nyquist;
+}
+
 size_t powerOfTwoAtLeast(double x) {
     size_t n = 1;
     while (static_cast<double>(n) < x)
@@ -152,17 +157,17 @@ size_t spectrumWindowSize(int32_t sampleRate) {
     return powerOfTwoAtLeast(sampleRate * 0.37);
 }
 
-void plotSpectrogram(const StereoSignal &signal, const std::string &title,
+void plotSpectrogram(const StereoSignal &signal, double maxHz, const std::string &title,
                      const std::string &pngPath) {
     ScratchDirectory scratch;
     const double seconds = static_cast<double>(signal.left.size()) / signal.sampleRate;
-    const double nyquist = 0.5 * signal.sampleRate;
+    const double top = shownTopHz(signal.sampleRate, maxHz);
     std::ostringstream script;
     script << "set terminal pngcairo size 1400,1000 font 'sans,11'\n"
            << "set output " << quoted(pngPath) << "\n"
            << "set multiplot layout 2,1 title " << quoted(title) << "\n"
            << "set xlabel 'time (s)'\nset ylabel 'frequency (Hz)'\nset cblabel 'level (dB)'\n"
-           << "set xrange [0:" << seconds << "]\nset yrange [0:" << nyquist << "]\n"
+           << "set xrange [0:" << seconds << "]\nset yrange [0:" << top << "]\n"
            << "set cbrange [" << FLOOR_DB << ":0]\n"
            << "set palette defined (0 'black', 1 '#20206a', 2 '#b0207a', 3 '#ff8020', "
               "4 '#ffff80', 5 'white')\n";
@@ -180,8 +185,8 @@ void plotSpectrogram(const StereoSignal &signal, const std::string &title,
     runGnuplot(scratch, script.str());
 }
 
-void plotSpectrum(const StereoSignal &signal, double atSeconds, const std::string &title,
-                  const std::string &pngPath) {
+void plotSpectrum(const StereoSignal &signal, double atSeconds, double maxHz,
+                  const std::string &title, const std::string &pngPath) {
     ScratchDirectory scratch;
     size_t fftSize = spectrumWindowSize(signal.sampleRate);
     int64_t centre = static_cast<int64_t>(std::llround(atSeconds * signal.sampleRate));
@@ -204,8 +209,8 @@ void plotSpectrum(const StereoSignal &signal, double atSeconds, const std::strin
            << "set output " << quoted(pngPath) << "\n"
            << "set title " << quoted(title) << "\n"
            << "set xlabel 'frequency (Hz)'\nset ylabel 'level (dB)'\n"
-           << "set xrange [0:" << 0.5 * signal.sampleRate << "]\nset yrange [" << FLOOR_DB
-           << ":6]\nset grid\nset key top right\n"
+           << "set xrange [0:" << shownTopHz(signal.sampleRate, maxHz) << "]\nset yrange ["
+           << FLOOR_DB << ":6]\nset grid\nset key top right\n"
            << "plot " << quoted(data) << " using 1:2 with lines lw 1.2 lc rgb '#1060c0' title "
            << "'outputl (left)', '' using 1:3 with lines lw 1.2 lc rgb '#d04010' title "
            << "'outputr (right)'\n";

@@ -23,13 +23,15 @@ struct StereoSignal {
 
 // Spectrogram of both channels, one panel each: time in s, frequency in Hz, level in dB
 // (colour). Written to pngPath, which should be a temporary name the caller renames.
-void plotSpectrogram(const StereoSignal &signal, const std::string &title,
+// Frequencies are shown from 0 to maxHz, or to half the sample rate when maxHz is 0 or more.
+void plotSpectrogram(const StereoSignal &signal, double maxHz, const std::string &title,
                      const std::string &pngPath);
 
 // Magnitude spectra of both channels in a Hann window centred at atSeconds: frequency in Hz,
 // level in dB.
-void plotSpectrum(const StereoSignal &signal, double atSeconds, const std::string &title,
-                  const std::string &pngPath);
+// level in dB, from 0 to maxHz as for plotSpectrogram.
+void plotSpectrum(const StereoSignal &signal, double atSeconds, double maxHz,
+                  const std::string &title, const std::string &pngPath);
 
 // Window length in samples of plotSpectrum at a sample rate: about 0.37 s, a power of two.
 size_t spectrumWindowSize(int32_t sampleRate);
