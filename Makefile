@@ -41,9 +41,9 @@ test: build
 clean:
 	rm -rf build out
 
-# The user guide's spectrograms in docs/pictures/, one per patch of docs/patches/.
+# The user guide's spectrograms in docs/images/, one per patch of docs/patches/.
 guide-pictures: native-only
 	@for p in docs/patches/*.json; do \
-	    $(NATIVE)/tarn-render --quiet --null --spectrogram docs/pictures/$$(basename $$p .json).png $$p || exit 1; \
+	    $(NATIVE)/tarn-render --quiet --null --max-freq 8000 --spectrogram docs/images/$$(basename $$p .json).png $$p || exit 1; \
 	done
-	@echo "guide-pictures: docs/pictures/"
+	@echo "guide-pictures: docs/images/"
