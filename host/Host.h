@@ -6,7 +6,6 @@
 #pragma once
 
 #include "host/HostedInstance.h"
-#include "host/ModuleCallObserver.h"
 #include "host/PluginLibrary.h"
 
 #include <cstdint>
@@ -67,11 +66,6 @@ public:
     // Renders `sampleCount` samples from position() on as full blocks where possible.
     void run(int32_t sampleCount);
 
-    // Watches every call into the modules of this host and every request back; null for none.
-    // The observer must outlive the host or be removed first.
-    void setCallObserver(ModuleCallObserver *observer) { m_observer = observer; }
-    ModuleCallObserver *callObserver() const { return m_observer; }
-
 private:
     void startBlock();
     // Delivers to every open instance the events stamped at or before the clock.
@@ -87,5 +81,4 @@ private:
     uint32_t m_block_start = 0;
     int32_t m_position = 0;
     std::vector<std::unique_ptr<HostedInstance>> m_instances;
-    ModuleCallObserver *m_observer = nullptr;
 };
