@@ -6,6 +6,7 @@
 #pragma once
 
 #include "host/HostedInstance.h"
+#include "host/ModuleCallObserver.h"
 #include "host/PluginLibrary.h"
 
 #include <cstdint>
@@ -66,6 +67,11 @@ public:
     // Renders `sampleCount` samples from position() on as full blocks where possible.
     void run(int32_t sampleCount);
 
+    // Watches every call into the modules of this host and every request back; null for none.
+    // The observer must outlive the host or be removed first.
+    void setCallObserver(ModuleCallObserver *observer) { m_observer = observer; }
+    ModuleCallObserver *callObserver() const { return m_observer; }
+
 private:
     void startBlock();
     // Delivers to every open instance the events stamped at or before the clock.
@@ -81,4 +87,5 @@ private:
     uint32_t m_block_start = 0;
     int32_t m_position = 0;
     std::vector<std::unique_ptr<HostedInstance>> m_instances;
+    ModuleCallObserver *m_observer = nullptr;
 };

@@ -43,6 +43,35 @@ bool isUiOnly(const SEPinProperties &properties) {
     return (properties.flags & IO_UI_COMMUNICATION) != 0 && (properties.flags & IO_KEEP_PIN) == 0;
 }
 
+// Shows one call to the host's observer, if there is one, before and after it runs.
+class ObservedCall {
+public:
+    ObservedCall(HostedInstance &instance, ModuleCallObserver *observer, const ModuleCall &call)
+        : m_instance(instance), m_observer(observer), m_call(call) {
+        if (m_observer) {
+            m_observer->beforeCall(m_instance, m_call);
+        }
+    }
+    ~ObservedCall() {
+        if (m_observer) {
+            m_observer->afterCall(m_instance, m_call);
+        }
+    }
+    ObservedCall(const ObservedCall &) = delete;
+    ObservedCall &operator=(const ObservedCall &) = delete;
+
+private:
+    HostedInstance &m_instance;
+    ModuleCallObserver *m_observer;
+    ModuleCall m_call;
+};
+
+ModuleCall makeCall(int32_t kind) {
+    ModuleCall call{};
+    call.kind = kind;
+    return call;
+}
+
 } // namespace
 
 HostedInstance::HostedInstance(Host &host) : m_host(host) {
@@ -62,8 +91,16 @@ uint32_t HostedInstance::strayRequestCount() {
 bool HostedInstance::create(const PluginLibrary &library, int32_t index, int32_t kind) {
     HostedInstance *outer = constructing;
     constructing = this;
-    SEModuleRecord *record = library.makeModule(index, kind, &HostedInstance::callback,
-                                                reinterpret_cast<intptr_t>(this));
+    SEModuleRecord *record;
+    {
+        ModuleCall call = makeCall(MODULE_CALL_MAKE);
+        call.opcode = index;
+        call.index = kind;
+        ObservedCall observed(*this, m_host.callObserver(), call);
+        record = library.makeModule(index, kind, &HostedInstance::callback,
+                                    reinterpret_cast<intptr_t>(this));
+        m_record = record;
+    }
     constructing = outer;
     m_record = record;
     if (!record) {
@@ -129,6 +166,13 @@ intptr_t HostedInstance::dispatch(int32_t opcode, int32_t index, int32_t value, 
     if (!m_record) {
         return 0;
     }
+    ModuleCall call = makeCall(MODULE_CALL_DISPATCH);
+    call.opcode = opcode;
+    call.index = index;
+    call.value = value;
+    call.ptr = ptr;
+    call.opt = opt;
+    ObservedCall observed(*this, m_host.callObserver(), call);
     return m_record->dispatch_entry(m_record, opcode, index, value, ptr, opt);
 }
 
@@ -332,6 +376,9 @@ void HostedInstance::deliver(const SEEvent &event) {
     }
     // The module gets its own copy: the queue may grow while it handles the event.
     SEEvent copy = event;
+    ModuleCall call = makeCall(MODULE_CALL_EVENT);
+    call.event = &copy;
+    ObservedCall observed(*this, m_host.callObserver(), call);
     m_record->event_entry(m_record->object, &copy);
 }
 
@@ -353,7 +400,13 @@ void HostedInstance::render(int32_t offset, int32_t count) {
         return;
     }
     ++m_process_calls;
-    m_process_entry(m_record->object, offset, count);
+    {
+        ModuleCall call = makeCall(MODULE_CALL_PROCESS);
+        call.offset = offset;
+        call.count = count;
+        ObservedCall observed(*this, m_host.callObserver(), call);
+        m_process_entry(m_record->object, offset, count);
+    }
     for (HostPin &p : m_pins) {
         if (p.buffer && p.properties.direction == DR_OUT) {
             p.last_output = p.buffer[end - 1];
@@ -385,6 +438,9 @@ intptr_t HostedInstance::answer(int32_t opcode, int32_t index, int32_t value, vo
     }
     if (m_observer) {
         m_observer(request);
+    }
+    if (ModuleCallObserver *observer = m_host.callObserver()) {
+        observer->onRequest(*this, request);
     }
     const bool known = index >= 0 && index < pinCount();
     switch (opcode) {

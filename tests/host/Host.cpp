@@ -1,6 +1,6 @@
 // The host's block loop, checked against a fake module that logs the clock it sees: events
 // arrive at their stamps, blocks split there, block start arithmetic, sleep, routine changes,
-// posted events, several instances on one clock, and a clock that wraps.
+// posted events, several instances on one clock, a clock that wraps, and the call observer.
 #include "host/Host.h"
 #include "se_sdk2/se_protocol.h"
 #include "support/FakeModule.h"
@@ -11,6 +11,8 @@
 #include <iterator>
 #include <random>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -277,4 +279,60 @@ TEST(Host, InstancesShareOneClockAndSplitAtEachOthersEvents) {
         EXPECT_EQ(static_cast<size_t>(clockRequests),
                   pair.second->m_calls.size() + pair.second->m_deliveries.size());
     }
+}
+
+// Logs every call as "kind:args" before ("<") and after (">") and every request ("?") in
+// between, so the test sees the nesting as well as the order.
+class CallLog : public ModuleCallObserver {
+public:
+    void beforeCall(HostedInstance &, const ModuleCall &call) override { add('<', call); }
+    void afterCall(HostedInstance &, const ModuleCall &call) override { add('>', call); }
+    void onRequest(HostedInstance &, const HostRequest &request) override {
+        entries.push_back("?" + std::to_string(request.opcode));
+    }
+    std::vector<std::string> entries;
+
+private:
+    void add(char side, const ModuleCall &call) {
+        std::string text(1, side);
+        switch (call.kind) {
+        case MODULE_CALL_MAKE:
+            text += "make" + std::to_string(call.opcode) + "," + std::to_string(call.index);
+            break;
+        case MODULE_CALL_DISPATCH:
+            text += "op" + std::to_string(call.opcode);
+            break;
+        case MODULE_CALL_PROCESS:
+            text += "process" + std::to_string(call.offset) + "," + std::to_string(call.count);
+            break;
+        default:
+            text += "event@" + std::to_string(call.event->time_stamp);
+        }
+        entries.push_back(text);
+    }
+};
+
+TEST(Host, CallObserverSeesEveryCallAroundItsRequests) {
+    FakeModule::setTable(basicFakeTable());
+    Host host(FakeModule::library(), 48000.0f, 32);
+    CallLog log;
+    host.setCallObserver(&log);
+    HostedInstance *instance = host.makeInstance();
+    ASSERT_NE(instance, nullptr);
+    instance->open();
+    instance->scheduleStatus(0, 10, STREAM_RUNNING);
+    host.process(0, 16);
+    instance->close();
+
+    // Pin descriptions 0..4 answer, 5 ends them; then open with its pin count, two segments
+    // split at the event, the event between them, each asking for the clock and the block
+    // start as the fake does, and the close.
+    std::vector<std::string> expected = {"<make0,1", ">make0,1"};
+    for (int i = 0; i <= 5; ++i) {
+        expected.insert(expected.end(), {"<op6", ">op6"});
+    }
+    expected.insert(expected.end(), {"<op0", "?14", ">op0", "<process0,10", "?3", "?8",
+                                     ">process0,10", "<event@10", "?3", "?8", ">event@10",
+                                     "<process10,6", "?3", "?8", ">process10,6", "<op1", ">op1"});
+    EXPECT_EQ(log.entries, expected);
 }
