@@ -14,8 +14,9 @@
 #define TARN_HEAP_HOOKS 1
 // The sanitizer runtime's allocation hooks (its allocator_interface.h, which GCC does not
 // ship).
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*mallocHook)(const volatile void *, size_t), void (*freeHook)(const volatile void *));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void *,
+                                                                            size_t),
+                                                         void (*freeHook)(const volatile void *));
 extern "C" size_t __sanitizer_get_allocated_size(const volatile void *p);
 #endif
 
