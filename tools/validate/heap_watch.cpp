@@ -4,6 +4,7 @@
 #include "tools/validate/heap_watch.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <malloc.h>
@@ -31,7 +32,9 @@ struct Slot {
 
 Slot table[TABLE_SIZE];
 heap_watch::Counters books;
-bool watchingNow = false;
+// Volatile: the compiler takes malloc for a function that reads and writes none of our
+// globals, and would otherwise move or drop a store to it around a call.
+volatile bool watchingNow = false;
 
 size_t home(uintptr_t key) {
     return static_cast<size_t>((key >> 4) * 0x9E3779B97F4A7C15ull) & (TABLE_SIZE - 1);
@@ -144,10 +147,6 @@ void freeHook(const volatile void *p) {
 const bool hooksInstalled = __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook) != 0;
 } // namespace
 
-bool heap_watch::active() {
-    return hooksInstalled;
-}
-
 #else
 
 extern "C" {
@@ -224,11 +223,25 @@ void *pvalloc(size_t size) {
 }
 }
 
-bool heap_watch::active() {
-    return true;
-}
-
 #endif
+
+// A tool that replaces malloc itself (valgrind) bypasses these books: probed once with one
+// watched allocation, kept alive through a volatile pointer so that it is not optimised away.
+bool heap_watch::active() {
+    static int state = -1;
+    if (state < 0) {
+        const bool wasWatching = watchingNow;
+        const uint64_t before = books.allocations;
+        watchingNow = true;
+        void *volatile probe = std::malloc(1);
+        watchingNow = wasWatching;
+        // The books changed behind the compiler's back, inside malloc.
+        asm volatile("" ::: "memory");
+        state = books.allocations != before ? 1 : 0;
+        std::free(probe);
+    }
+    return state == 1;
+}
 
 // Locks: counted while watching, then passed on to the C library's own.
 // The next definitions are looked up on first use, without a function-local static, whose

@@ -28,7 +28,8 @@ Counters counters();
 bool isTrackedBlock(const void *p);
 // Forgets every tracked block (their memory stays allocated).
 void forgetTracked();
-// Whether the interposed allocator (or the sanitizer hooks) is in place.
+// Whether allocations reach these books (the interposed allocator or the sanitizer's hooks);
+// false under a tool that replaces malloc itself, such as valgrind.
 bool active();
 
 } // namespace heap_watch

@@ -114,19 +114,19 @@ bool runScenario(const ScenarioEntry &scenario, const ScenarioOptions &options) 
         std::printf("DETAIL scenario=%s first failure: %s\n", scenario.name,
                     figures->first_failure);
     }
-    std::printf("RESULT scenario=%s seed=%llu arch=%s cpu=%s status=%s calls=%llu samples=%llu "
-                "nonfinite=%llu subnormal=%llu allocations=%llu locks=%llu assertions=%u "
-                "worst_call_us=%.1f leaked_bytes=%lld failures=%llu\n",
-                scenario.name, static_cast<unsigned long long>(options.seed), architecture(),
-                hasSSE() ? "sse" : "nosse", status,
-                static_cast<unsigned long long>(figures->host_calls),
-                static_cast<unsigned long long>(figures->samples),
-                static_cast<unsigned long long>(figures->nonfinite),
-                static_cast<unsigned long long>(figures->subnormal),
-                static_cast<unsigned long long>(figures->allocations),
-                static_cast<unsigned long long>(figures->locks), figures->assertions,
-                figures->worst_call_seconds * 1e6, static_cast<long long>(figures->leaked_bytes),
-                static_cast<unsigned long long>(figures->failures));
+    std::printf(
+        "RESULT scenario=%s seed=%llu arch=%s cpu=%s status=%s calls=%llu samples=%llu "
+        "nonfinite=%llu subnormal=%llu allocations=%llu locks=%llu assertions=%u "
+        "worst_call_us=%.1f leaked_bytes=%lld failures=%llu heap=%s\n",
+        scenario.name, static_cast<unsigned long long>(options.seed), architecture(),
+        hasSSE() ? "sse" : "nosse", status, static_cast<unsigned long long>(figures->host_calls),
+        static_cast<unsigned long long>(figures->samples),
+        static_cast<unsigned long long>(figures->nonfinite),
+        static_cast<unsigned long long>(figures->subnormal),
+        static_cast<unsigned long long>(figures->allocations),
+        static_cast<unsigned long long>(figures->locks), figures->assertions,
+        figures->worst_call_seconds * 1e6, static_cast<long long>(figures->leaked_bytes),
+        static_cast<unsigned long long>(figures->failures), heap_watch::active() ? "on" : "off");
     std::fflush(stdout);
     munmap(shared, sizeof(RunFigures));
     return passed;
