@@ -107,18 +107,20 @@ static void renderSamples(Module &m, const BlockIo &io, int32_t sampleCount, dou
         }
         const double A = amplitudeRatio(io.a[i]);
         const double C = combStep(io.combfreq[i]);
-        const double q = combFollows ? combPhaseFollowing(io.combphase[i])
-                                     : combPhaseRotating(comb, io.combphase[i], twoOverSr);
-        // A non-finite "combphase" would stay in the rotating comb for good: silent instead.
-        if (!std::isfinite(q)) {
+        // A non-finite "combphase" has no phase to follow or rotate by: silent, comb kept.
+        if (!std::isfinite(io.combphase[i])) {
             silentSample(i);
             continue;
         }
-        comb = q;
+        comb = combFollows ? combPhaseFollowing(io.combphase[i])
+                           : combPhaseRotating(comb, io.combphase[i], twoOverSr);
         const PartialSumOut s = partialSum<Path>(carrier, spacing, comb, C, A, K, OneSided);
         io.first[i] = audibleSample(s.first * (level * sign1));
         io.second[i] = audibleSample(s.second * (level * sign2));
-        carrier = wrapOnce(carrier + f1 * twoOverSr);
+        // Wrapped completely, like the spacing: equal to one step wherever one step is enough,
+        // and bounded when a carrier far above the sample rate sounds with a kept count (a
+        // pitch of 1.5e10 Hz over a spacing near FLT_MAX advances it by 7e5 per sample).
+        carrier = wrapComplete(carrier + f1 * twoOverSr);
         spacing = wrapComplete(spacing + delta * twoOverSr);
     }
 

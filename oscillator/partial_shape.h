@@ -29,8 +29,10 @@ inline double combPhaseFollowing(float combphase) {
 }
 
 // Comb phase with "cyclic" on: advanced from `phase` by combphase * 40 Hz (twoOverSr is the
-// phase step per Hz, 2 / sample rate), wrapped by one step. Stays in [-1, 1] when `phase`
-// does and the advance is at most 2.
+// phase step per Hz, 2 / sample rate), then wrapped. The phase is state carried from sample to
+// sample, so it is wrapped completely: where one step is enough (an advance of at most 2) the
+// result is the one-step wrap's, and a huge "combphase" (2.2e8 and up) cannot leave it outside
+// [-1, 1] for the rest of the note.
 inline double combPhaseRotating(double phase, float combphase, double twoOverSr) {
-    return wrapOnce(phase + twoOverSr * static_cast<double>(combphase) * COMB_ROTATION_HZ);
+    return wrapComplete(phase + twoOverSr * static_cast<double>(combphase) * COMB_ROTATION_HZ);
 }

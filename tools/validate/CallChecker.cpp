@@ -314,12 +314,15 @@ void CallChecker::checkOscillatorState(HostedInstance &instance, const ModuleCal
         double value;
         double bound; // |value| at most this; 0 for finiteness alone
     } state[] = {
-        // The carrier and comb phases are wrapped by one step per sample, which leaves
-        // them outside [-1, 1] for a carrier far above the band or a large comb
-        // rotation: for now they are only held finite.
-        {"carrier phase", m->m_carrier_phase, 0.0}, {"spacing phase", m->m_spacing_phase, 1.0},
-        {"comb phase", m->m_comb_phase, 0.0},       {"level", m->m_level, 1.0},
-        {"2 / sample rate", m->m_two_over_sr, 0.0}, {"Nyquist frequency", m->m_nyquist, 0.0}};
+        // The phases carried from sample to sample stay within [-1, 1]. With "cyclic" off the
+        // comb phase is no state: it follows 10 x "combphase", wrapped by one step, and may
+        // lie outside for |10 x combphase| above 3; it is then only held finite.
+        {"carrier phase", m->m_carrier_phase, 1.0},
+        {"spacing phase", m->m_spacing_phase, 1.0},
+        {"comb phase", m->m_comb_phase, m->m_cyclic == 1 ? 0.0 : 1.0},
+        {"level", m->m_level, 1.0},
+        {"2 / sample rate", m->m_two_over_sr, 0.0},
+        {"Nyquist frequency", m->m_nyquist, 0.0}};
     for (const auto &s : state) {
         const bool bad = !std::isfinite(s.value) || (s.bound > 0.0 && std::fabs(s.value) > s.bound);
         if (bad) {
