@@ -8,10 +8,8 @@
 #include "oscillator/partial_shape.h"
 #include "oscillator/partial_sum.h"
 #include "oscillator/phase_wrap.h"
-#include "oscillator/pin_table.h"
 #include "oscillator/pitch.h"
 #include "oscillator/rounding.h"
-#include "se_sdk2/SEPin.h"
 #include "se_sdk2/se_protocol.h"
 
 #include <cfloat>
