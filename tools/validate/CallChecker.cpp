@@ -158,6 +158,9 @@ void CallChecker::beforeCall(HostedInstance &instance, const ModuleCall &call) {
     m_current_kind = call.kind;
     m_in_close = call.kind == MODULE_CALL_DISPATCH && call.opcode == MOD_CLOSE;
     m_was_open = instance.isOpen();
+    if (m_oscillator_state && call.kind != MODULE_CALL_MAKE && instance.record()) {
+        m_comb_phase_before = tarnModule(instance.record())->m_comb_phase;
+    }
     m_stray_before = HostedInstance::strayRequestCount();
     if (call.kind != MODULE_CALL_MAKE && m_host) {
         snapshotBuffers(instance, call);
@@ -316,10 +319,13 @@ void CallChecker::checkOscillatorState(HostedInstance &instance, const ModuleCal
     } state[] = {
         // The phases carried from sample to sample stay within [-1, 1]. With "cyclic" off the
         // comb phase is no state: it follows 10 x "combphase", wrapped by one step, and may
-        // lie outside for |10 x combphase| above 3; it is then only held finite.
+        // lie outside for |10 x combphase| above 3; it is then only held finite. Turning
+        // "cyclic" on keeps that value until the first rotating sample wraps it, so with
+        // "cyclic" on only a comb phase that the call changed must lie within [-1, 1].
         {"carrier phase", m->m_carrier_phase, 1.0},
         {"spacing phase", m->m_spacing_phase, 1.0},
-        {"comb phase", m->m_comb_phase, m->m_cyclic == 1 ? 0.0 : 1.0},
+        {"comb phase", m->m_comb_phase,
+         m->m_cyclic == 1 || m->m_comb_phase == m_comb_phase_before ? 0.0 : 1.0},
         {"level", m->m_level, 1.0},
         {"2 / sample rate", m->m_two_over_sr, 0.0},
         {"Nyquist frequency", m->m_nyquist, 0.0}};

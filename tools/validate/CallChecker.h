@@ -71,6 +71,7 @@ private:
     bool m_was_open = false;
     bool m_oscillator_state = false;
     uint32_t m_stray_before = 0;
+    double m_comb_phase_before = 0.0; // the oscillator's comb phase before the call
     uint64_t m_allocations_before = 0;
     uint64_t m_locks_before = 0;
     double m_start_seconds = 0.0;

@@ -11,8 +11,16 @@
 #include <pthread.h>
 #include <unistd.h>
 
+// GCC says __SANITIZE_ADDRESS__; clang only answers __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
 #define TARN_HEAP_HOOKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARN_HEAP_HOOKS 1
+#endif
+#endif
+
+#if defined(TARN_HEAP_HOOKS)
 // The sanitizer runtime's allocation hooks (its allocator_interface.h, which GCC does not
 // ship).
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void *,

@@ -4,147 +4,11 @@
 // validator's own model, and each table checked to be a live heap block of the module's.
 #include "tools/validate/scenarios.h"
 
-#include "oscillator/VoicePool.h"
 #include "se_sdk2/SEModuleProperties.h"
-#include "se_sdk2/se_protocol.h"
 #include "tools/validate/TarnPins.h"
-#include "tools/validate/VoiceModel.h"
-#include "tools/validate/heap_watch.h"
-#include "tools/validate/tarn_access.h"
+#include "tools/validate/VoiceWatch.h"
 
 #include <cstring>
-#include <map>
-
-namespace {
-
-class VoiceWatch {
-public:
-    VoiceWatch(ScenarioContext &context, Host &host) : m_context(context), m_host(host) {}
-
-    void afterCall(HostedInstance &instance, const ModuleCall &call);
-    void setPins(const TarnPins &pins) {
-        m_sync = pins.sync, m_poly = pins.poly, m_alternate = pins.alternate;
-    }
-    bool failed() const { return m_failed; }
-    const VoiceModel::Voice *voiceOf(const HostedInstance *instance) const {
-        auto it = m_voices.find(instance);
-        return it == m_voices.end() ? nullptr : &it->second;
-    }
-
-private:
-    void noteEvent(HostedInstance &instance, const SEEvent &event);
-    void compareAll();
-    void fail(const char *format, const char *detail);
-
-    ScenarioContext &m_context;
-    Host &m_host;
-    VoiceModel m_model;
-    std::map<const HostedInstance *, VoiceModel::Voice> m_voices;
-    int32_t m_sync = -1, m_poly = -1, m_alternate = -1;
-    bool m_failed = false;
-};
-
-void VoiceWatch::fail(const char *format, const char *detail) {
-    if (!m_failed) {
-        m_context.checker().fail("voice-table", format, detail);
-    }
-    m_failed = true;
-}
-
-void VoiceWatch::afterCall(HostedInstance &instance, const ModuleCall &call) {
-    if (m_failed) {
-        return;
-    }
-    if (call.kind == MODULE_CALL_MAKE) {
-        if (!instance.record()) {
-            return;
-        }
-        const VoiceModel::Voice voice = m_model.construct();
-        m_voices[&instance] = voice;
-        if (tarnModule(instance.record())->m_voice != voice.slot) {
-            fail("%s", "a new instance took another slot than its generation's next");
-        }
-    } else if (call.kind == MODULE_CALL_DISPATCH && call.opcode == MOD_CLOSE) {
-        auto it = m_voices.find(&instance);
-        if (it != m_voices.end()) {
-            m_model.destroy(it->second);
-            m_voices.erase(it);
-        }
-    } else if (call.kind == MODULE_CALL_EVENT && call.event->type == EV_PIN_STATUS) {
-        noteEvent(instance, *call.event);
-    }
-    compareAll();
-}
-
-void VoiceWatch::noteEvent(HostedInstance &instance, const SEEvent &event) {
-    auto it = m_voices.find(&instance);
-    if (it == m_voices.end()) {
-        return;
-    }
-    const int32_t pin = static_cast<int32_t>(event.pointer);
-    if (pin == m_sync) {
-        const float sync = instance.output(m_sync)[event.time_stamp - m_host.blockStart()];
-        if (sync > 0.1f) {
-            m_model.noteOn(it->second, instance.pin(m_poly)->list_value);
-            // The placement of this note follows the alternation state just flipped.
-            const Module *module = tarnModule(instance.record());
-            const VoiceModel::Generation &g = m_model.generation(it->second.generation);
-            const int16_t alternate = instance.pin(m_alternate)->list_value;
-            bool swap = false;
-            float sign1 = 1.0f, sign2 = 1.0f;
-            if (alternate & 1) {
-                const int32_t layout = alternate >> 1;
-                swap = layout == 0 && g.flip == 1;
-                sign2 = layout == 1 ? g.sign : 1.0f;
-                sign1 = layout == 2 ? g.sign : 1.0f;
-            }
-            if (module->m_swap_outputs != swap || module->m_sign1 != sign1 ||
-                module->m_sign2 != sign2) {
-                fail("%s", "a note's output placement does not follow the alternation state");
-            }
-        }
-    } else if (pin == m_alternate) {
-        m_model.setAlternateMode(it->second, instance.pin(m_alternate)->list_value);
-    }
-}
-
-void VoiceWatch::compareAll() {
-    std::map<int32_t, const VoicePool *> pools;
-    for (const auto &entry : m_voices) {
-        const Module *module = tarnModule(entry.first->record());
-        const VoicePool *pool = module->m_pool;
-        auto known = pools.find(entry.second.generation);
-        if (known == pools.end()) {
-            for (const auto &other : pools) {
-                if (other.second == pool) {
-                    fail("%s", "two generations share one table");
-                    return;
-                }
-            }
-            pools[entry.second.generation] = pool;
-        } else if (known->second != pool) {
-            fail("%s", "instances of one generation hold different tables");
-            return;
-        }
-        if (module->m_voice != entry.second.slot) {
-            fail("%s", "an instance's slot changed");
-            return;
-        }
-    }
-    for (const auto &entry : pools) {
-        if (heap_watch::active() && !heap_watch::isTrackedBlock(entry.second)) {
-            fail("%s", "a live instance's table is not a live heap block (freed too early?)");
-            return;
-        }
-        char why[160];
-        if (!m_model.matches(entry.first, *entry.second, why, sizeof why)) {
-            fail("the table differs from the model: %s", why);
-            return;
-        }
-    }
-}
-
-} // namespace
 
 void scenarioVoices(ScenarioContext &context) {
     const PluginLibrary *library = context.library();
@@ -159,7 +23,7 @@ void scenarioVoices(ScenarioContext &context) {
     }
     const int32_t blockSize = 64;
     Host *host = context.newHost(44100.0f, blockSize);
-    VoiceWatch watch(context, *host);
+    VoiceWatch watch(context.checker(), *host);
     context.checker().setAfterCallHook([&watch](HostedInstance &instance, const ModuleCall &call) {
         watch.afterCall(instance, call);
     });
@@ -185,7 +49,7 @@ void scenarioVoices(ScenarioContext &context) {
                 if (!pins->ok) {
                     break;
                 }
-                watch.setPins(*pins);
+                watch.setPins(pins->sync, pins->poly, pins->alternate);
             }
             instance->setList(pins->poly, static_cast<int16_t>(context.uniform(1, 16)));
             instance->setList(pins->alternate, static_cast<int16_t>(context.uniform(0, 5)));
