@@ -3,10 +3,12 @@
 NATIVE := build/native
 I386   := build/i386
 WIN32  := build/win32
+FUZZ   := build/fuzz
+FUZZ_SECONDS ?= 7200
 JOBS   ?= 2
 CMAKE_COMMON := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: test demo guide-pictures deps build native native-only i386 win32 clean
+.PHONY: test demo guide-pictures deps build native native-only i386 win32 clean fuzz fuzz-long
 
 deps:
 	@scripts/install-deps.sh
@@ -35,8 +37,17 @@ demo: native-only
 	$(NATIVE)/tarn-render --spectrogram out/demo-spectrogram.png out/demo.wav
 	@echo "demo: out/demo.wav (stereo, 32-bit float) and out/demo-spectrogram.png"
 
-test: build
-	@scripts/run-tests.sh $(NATIVE) $(I386)
+# The libFuzzer targets (clang 14, ASan and UBSan), with their replay and short-run tests.
+fuzz: deps
+	cmake -S . -B $(FUZZ) $(CMAKE_COMMON) -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DTARN_FUZZ=ON >/dev/null
+	cmake --build $(FUZZ) -j $(JOBS)
+
+# FUZZ_SECONDS per target, one at a time; findings land in fuzz/regressions/.
+fuzz-long: fuzz
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-long.sh $(FUZZ)
+
+test: build fuzz
+	@scripts/run-tests.sh $(NATIVE) $(I386) $(FUZZ)
 
 clean:
 	rm -rf build out
