@@ -16,7 +16,7 @@ for t in $targets; do
     nice "$tree/fuzz/$t" -max_total_time="$seconds" -timeout=60 -print_final_stats=1 \
         -dict="$here/fuzz/edge_floats.dict" -artifact_prefix="$work/findings/" \
         "$work/corpus" "$here/fuzz/corpus/$t" "$here/fuzz/regressions/$t" >"$work/log" 2>&1
-    grep -E "^#[0-9]+ +DONE|^stat::|FINDING|ERROR|Done [0-9]+ runs" "$work/log"
+    grep -E "^#[0-9]+[[:space:]]+DONE|^stat::|FINDING|ERROR|Done [0-9]+ runs" "$work/log"
     for f in "$work"/findings/*; do
         [ -e "$f" ] || continue
         cp "$f" "$here/fuzz/regressions/$t/"
