@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char *TARGET = "fuzz_operations";
 // Samples times open instances rendered per input, at most; keeps one input to milliseconds.
-constexpr int64_t SAMPLE_BUDGET = int64_t{1} << 17;
+constexpr int64_t SAMPLE_BUDGET = int64_t{1} << 15;
 constexpr int32_t MAX_OPERATIONS = 4096;
 
 class Driver {
