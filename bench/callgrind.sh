@@ -4,7 +4,8 @@
 # both paths ("hq" off and on), at each block size. Only countedProcessCalls (the loop of
 # process calls) is collected, so setup and teardown do not count. Repeatable where timings
 # are not. Usage: bench/callgrind.sh [BUILD_DIR]   (default build/native)
-# Environment: SAMPLES (default 88200), BLOCKS (default "64 1024").
+# Environment: SAMPLES (default 88200), BLOCKS (default "64 1024"), KS (default "10 1000"; the
+# ratio is printed when both 10 and 1000 are among them), MODES (default 1).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -12,18 +13,20 @@ BUILD=${1:-build/native}
 DRIVER=$BUILD/bench/tarn_count_instructions
 SAMPLES=${SAMPLES:-88200}
 BLOCKS=${BLOCKS:-64 1024}
+KS=${KS:-10 1000}
+MODES=${MODES:-1}
 OUT=$BUILD/callgrind
 command -v valgrind >/dev/null || { echo "callgrind.sh: valgrind is missing (scripts/install-deps.sh)" >&2; exit 1; }
 [ -x "$DRIVER" ] || { echo "callgrind.sh: $DRIVER not built (make native)" >&2; exit 1; }
 mkdir -p "$OUT"
 
 # Prints "instructions samples realK" for one run.
-count() { # hq K block
-    local name=$OUT/hq$1-K$2-block$3
+count() { # hq K block mode
+    local name=$OUT/hq$1-mode$4-K$2-block$3
     local line
     line=$(valgrind --tool=callgrind --collect-atstart=no --toggle-collect=countedProcessCalls \
         --callgrind-out-file="$name.out" --log-file="$name.log" \
-        "$DRIVER" "$1" 1 "$2" "$3" "$SAMPLES")
+        "$DRIVER" "$1" "$4" "$2" "$3" "$SAMPLES")
     local ir
     ir=$(sed -n 's/^summary: *//p' "$name.out")
     local samples=${line##*samples=}
@@ -32,26 +35,34 @@ count() { # hq K block
     echo "$ir $samples $k"
 }
 
-printf 'callgrind: Mode 1, one voice, %s samples per run\n' "$SAMPLES"
-printf '%-5s %6s %6s %8s %14s %12s\n' path block K real_K instructions per_sample
+printf 'callgrind: one voice, %s samples per run\n' "$SAMPLES"
+printf '%-5s %4s %6s %6s %8s %14s %12s\n' path mode block K real_K instructions per_sample
 declare -A per
-for block in $BLOCKS; do
-    for hq in 0 1; do
-        path=fast
-        [ "$hq" = 1 ] && path=hq
-        for K in 10 1000; do
-            read -r ir samples k < <(count "$hq" "$K" "$block")
-            per[$path-$block-$K]=$(awk -v i="$ir" -v s="$samples" 'BEGIN { printf "%.1f", i / s }')
-            printf '%-5s %6s %6s %8s %14s %12s\n' "$path" "$block" "$K" "$k" "$ir" \
-                "${per[$path-$block-$K]}"
+for mode in $MODES; do
+    for block in $BLOCKS; do
+        for hq in 0 1; do
+            path=fast
+            [ "$hq" = 1 ] && path=hq
+            for K in $KS; do
+                read -r ir samples k < <(count "$hq" "$K" "$block" "$mode")
+                per[$path-$mode-$block-$K]=$(awk -v i="$ir" -v s="$samples" \
+                    'BEGIN { printf "%.1f", i / s }')
+                printf '%-5s %4s %6s %6s %8s %14s %12s\n' "$path" "$mode" "$block" "$K" "$k" \
+                    "$ir" "${per[$path-$mode-$block-$K]}"
+            done
         done
     done
 done
-for block in $BLOCKS; do
-    for path in fast hq; do
-        awk -v p="$path" -v b="$block" -v hi="${per[$path-$block-1000]}" \
-            -v lo="${per[$path-$block-10]}" \
-            'BEGIN { printf "ratio K=1000/K=10 %-4s block %4s: %.3f\n", p, b, hi / lo }'
+for mode in $MODES; do
+    for block in $BLOCKS; do
+        for path in fast hq; do
+            if [ -z "${per[$path-$mode-$block-10]:-}" ] || [ -z "${per[$path-$mode-$block-1000]:-}" ]; then
+                continue
+            fi
+            awk -v p="$path" -v m="$mode" -v b="$block" -v hi="${per[$path-$mode-$block-1000]}" \
+                -v lo="${per[$path-$mode-$block-10]}" \
+                'BEGIN { printf "ratio K=1000/K=10 %-4s Mode %s block %4s: %.3f\n", p, m, b, hi / lo }'
+        done
     done
 done
 echo "callgrind.sh: profiles in $OUT/*.out (callgrind_annotate FILE)"
