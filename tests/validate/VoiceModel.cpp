@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -85,6 +87,95 @@ TEST(VoiceModel, AgreesWithTheOscillatorsTableOnARandomStream) {
             noteOn(&pool, voice.slot, limit);
         }
         ASSERT_TRUE(model.matches(0, pool, why, sizeof why)) << "step " << step << ": " << why;
+    }
+}
+
+TEST(VoiceModel, ALoweredLimitEvictsTheOldestFirstDownToTheNewNote) {
+    VoiceModel model;
+    std::vector<VoiceModel::Voice> voices;
+    for (int i = 0; i < 8; ++i) {
+        voices.push_back(model.construct());
+    }
+    for (int s = 0; s < 5; ++s) {
+        model.noteOn(voices[size_t(s)], 16);
+    }
+    EXPECT_EQ(recency(model, 0), (std::vector<int16_t>{4, 3, 2, 1, 0}));
+    model.noteOn(voices[5], 2);
+    EXPECT_EQ(recency(model, 0), (std::vector<int16_t>{5, 4}));
+    for (int s = 0; s < 8; ++s) {
+        EXPECT_EQ(model.generation(0).released[s], s < 4) << "slot " << s;
+    }
+    // Below 1 counts as 1: each note leaves only itself listed.
+    model.noteOn(voices[6], 0);
+    EXPECT_EQ(recency(model, 0), (std::vector<int16_t>{6}));
+    model.noteOn(voices[7], -7);
+    EXPECT_EQ(recency(model, 0), (std::vector<int16_t>{7}));
+    EXPECT_TRUE(model.generation(0).released[6]);
+    // Above 24 never evicts.
+    for (int s = 0; s < 8; ++s) {
+        model.noteOn(voices[size_t(s)], 32767);
+    }
+    EXPECT_EQ(recency(model, 0), (std::vector<int16_t>{7, 6, 5, 4, 3, 2, 1, 0}));
+}
+
+TEST(VoiceModel, AlternationFlipsPerNoteAndResetsOnlyOnANewMode) {
+    VoiceModel model;
+    const VoiceModel::Voice a = model.construct(), b = model.construct();
+    const auto state = [&] {
+        const VoiceModel::Generation &g = model.generation(0);
+        return std::make_pair(int(g.flip), g.sign);
+    };
+    EXPECT_EQ(model.generation(0).alternate_mode, -1);
+    model.setAlternateMode(a, 1);
+    model.noteOn(a, 4);
+    model.noteOn(b, 4);
+    model.noteOn(a, 4);
+    EXPECT_EQ(state(), std::make_pair(1, -1.0f));
+    // Another instance telling of the same mode changes nothing.
+    model.setAlternateMode(b, 1);
+    EXPECT_EQ(state(), std::make_pair(1, -1.0f));
+    model.setAlternateMode(b, 3);
+    EXPECT_EQ(state(), std::make_pair(0, 1.0f));
+    EXPECT_EQ(model.generation(0).alternate_mode, 3);
+    model.noteOn(b, 4);
+    model.setAlternateMode(a, 3);
+    EXPECT_EQ(state(), std::make_pair(1, -1.0f));
+}
+
+// The model must notice any one field of the table differing from it.
+TEST(VoiceModel, NoticesEachFieldOfTheTableThatDiffers) {
+    VoiceModel model;
+    std::vector<VoiceModel::Voice> voices;
+    for (int i = 0; i < 6; ++i) {
+        voices.push_back(model.construct());
+    }
+    VoicePool pool(48000.0f);
+    for (int16_t s : {2, 4, 1, 5, 3}) {
+        model.noteOn(voices[size_t(s)], 4);
+        noteOn(&pool, s, 4);
+    }
+    char why[160];
+    ASSERT_TRUE(model.matches(0, pool, why, sizeof why)) << why;
+    const std::vector<std::pair<const char *, std::function<void(VoicePool &)>>> damages = {
+        {"count", [](VoicePool &p) { p.m_count = 3; }},
+        {"newest", [](VoicePool &p) { p.m_newest = 5; }},
+        {"oldest", [](VoicePool &p) { p.m_oldest = 1; }},
+        {"an older link", [](VoicePool &p) { p.m_older[3] = 1; }},
+        {"a newer link", [](VoicePool &p) { p.m_newer[5] = 4; }},
+        {"an unlisted slot linked", [](VoicePool &p) { p.m_older[0] = 0; }},
+        {"a release flag set", [](VoicePool &p) { p.m_released[3] = 1; }},
+        {"a release flag cleared", [](VoicePool &p) { p.m_released[2] = 0; }},
+        {"flip", [](VoicePool &p) { p.m_flip = 0; }},
+        {"sign", [](VoicePool &p) { p.m_sign = -p.m_sign; }},
+        {"alternate mode", [](VoicePool &p) { p.m_alternate_mode = 0; }},
+        {"decay step", [](VoicePool &p) { p.m_decay_step = -1.0; }},
+    };
+    for (const auto &damage : damages) {
+        VoicePool damaged = pool;
+        damage.second(damaged);
+        why[0] = 0;
+        EXPECT_FALSE(model.matches(0, damaged, why, sizeof why)) << damage.first;
+        EXPECT_NE(why[0], 0) << damage.first;
     }
 }
 

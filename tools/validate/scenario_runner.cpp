@@ -5,6 +5,7 @@
 
 #include "kernels/cpu_features.h"
 #include "tools/validate/heap_watch.h"
+#include "tools/validate/result_line.h"
 #include "tools/validate/watchdog.h"
 
 #include <csignal>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -26,6 +28,10 @@ const char *architecture() {
 #else
     return "other";
 #endif
+}
+
+double seconds(const timeval &t) {
+    return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
 }
 
 void runChild(const ScenarioEntry &scenario, const ScenarioOptions &options, RunFigures *figures) {
@@ -74,11 +80,12 @@ bool runScenario(const ScenarioEntry &scenario, const ScenarioOptions &options) 
     }
     const char *status = "crash";
     int exitStatus = 0;
+    rusage usage{};
     if (child > 0) {
         timespec start;
         clock_gettime(CLOCK_MONOTONIC, &start);
         for (;;) {
-            const pid_t done = waitpid(child, &exitStatus, WNOHANG);
+            const pid_t done = wait4(child, &exitStatus, WNOHANG, &usage);
             if (done == child) {
                 if (WIFEXITED(exitStatus)) {
                     const int code = WEXITSTATUS(exitStatus);
@@ -93,7 +100,7 @@ bool runScenario(const ScenarioEntry &scenario, const ScenarioOptions &options) 
             const bool overran = callOverran(*figures, options.call_limit_seconds);
             if (overran || double(now.tv_sec - start.tv_sec) > options.scenario_limit_seconds) {
                 kill(child, SIGKILL);
-                waitpid(child, &exitStatus, 0);
+                wait4(child, &exitStatus, 0, &usage);
                 status = overran ? "watchdog" : "timeout";
                 std::fprintf(stderr, "FAIL scenario=%s check=%s: %s\n", scenario.name, status,
                              overran ? "a call into the module did not return within its limit"
@@ -114,19 +121,15 @@ bool runScenario(const ScenarioEntry &scenario, const ScenarioOptions &options) 
         std::printf("DETAIL scenario=%s first failure: %s\n", scenario.name,
                     figures->first_failure);
     }
-    std::printf(
-        "RESULT scenario=%s seed=%llu arch=%s cpu=%s status=%s calls=%llu samples=%llu "
-        "nonfinite=%llu subnormal=%llu allocations=%llu locks=%llu assertions=%u "
-        "worst_call_us=%.1f leaked_bytes=%lld failures=%llu heap=%s\n",
-        scenario.name, static_cast<unsigned long long>(options.seed), architecture(),
-        hasSSE() ? "sse" : "nosse", status, static_cast<unsigned long long>(figures->host_calls),
-        static_cast<unsigned long long>(figures->samples),
-        static_cast<unsigned long long>(figures->nonfinite),
-        static_cast<unsigned long long>(figures->subnormal),
-        static_cast<unsigned long long>(figures->allocations),
-        static_cast<unsigned long long>(figures->locks), figures->assertions,
-        figures->worst_call_seconds * 1e6, static_cast<long long>(figures->leaked_bytes),
-        static_cast<unsigned long long>(figures->failures), heap_watch::active() ? "on" : "off");
+    ResultLine result = resultFromFigures(*figures);
+    result.scenario = scenario.name;
+    result.seed = options.seed;
+    result.arch = architecture();
+    result.cpu = hasSSE() ? "sse" : "nosse";
+    result.status = status;
+    result.cpu_s = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    result.heap = heap_watch::active();
+    std::printf("%s\n", formatResultLine(result).c_str());
     std::fflush(stdout);
     munmap(shared, sizeof(RunFigures));
     return passed;
