@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 
 namespace {
@@ -45,6 +46,28 @@ TEST(PartialShape, RotatingCombTurnsAtFortyHzPerUnit) {
         ASSERT_NEAR(static_cast<double>(offTurn), 0.0, 1e-9) << n;
     }
     EXPECT_NEAR(std::remainder(phase, 2.0), 0.0, 1e-6);
+}
+
+// A "combphase" of 2.2e8 advances the rotating comb by about 400 half-turns per sample: the
+// phase must still land on the circle every sample (a one-step wrap left it growing for the
+// rest of the note, and the fast kernels then gave no usable sine).
+TEST(PartialShape, RotatingCombStaysWithinOneHalfTurnForHugeCombphase) {
+    const double twoOverSr = 2.0 / 44100.0;
+    for (float combphase : {2.2e8f, -2.2e8f, 3.3e9f, 1e20f, -FLT_MAX, FLT_MAX}) {
+        double phase = 0.5;
+        long double exact = 0.5L;
+        const long double step = static_cast<long double>(twoOverSr * double(combphase) * 40.0);
+        for (int n = 1; n <= 1000; ++n) {
+            phase = combPhaseRotating(phase, combphase, twoOverSr);
+            ASSERT_TRUE(phase >= -1.0 && phase <= 1.0) << combphase << " at sample " << n;
+            exact = std::remainder(exact + step, 2.0L);
+            if (std::fabs(combphase) < 1e10f) {
+                // Up to the rounding of each step's sum, about 400 x 2^-52 per sample.
+                ASSERT_NEAR(double(std::remainder(phase - exact, 2.0L)), 0.0, 1e-9)
+                    << combphase << " at sample " << n;
+            }
+        }
+    }
 }
 
 } // namespace
