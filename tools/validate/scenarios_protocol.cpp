@@ -262,7 +262,7 @@ void scenarioLifecycle(ScenarioContext &context) {
 }
 
 void scenarioCycles(ScenarioContext &context) {
-    const int32_t cycles = context.pick(2000, 100000, 1000000);
+    const int32_t cycles = context.pick(2000, 100000, 2000000);
     const int32_t perHost = 100;
     const int32_t blockSize = 32;
     int64_t settledBytes = 0;

@@ -205,7 +205,7 @@ void scenarioRates(ScenarioContext &context) {
 
 void scenarioBlocks(ScenarioContext &context) {
     const int32_t sizes[] = {1, 2, 3, 5, 16, 31, 64, 127, 128, 1000, 4096, 65536};
-    const int64_t perSize = context.pick<int64_t>(16384, 262144, 4194304);
+    const int64_t perSize = context.pick<int64_t>(16384, 262144, 8388608);
     for (int32_t blockSize : sizes) {
         Host *host = context.newHost(44100.0f, blockSize);
         HostedInstance *instance = host ? host->makeInstance() : nullptr;
