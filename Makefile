@@ -5,6 +5,7 @@ I386   := build/i386
 WIN32  := build/win32
 FUZZ   := build/fuzz
 FUZZ_SECONDS ?= 7200
+ASAN   := build/asan
 JOBS   ?= 2
 CMAKE_COMMON := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -25,7 +26,14 @@ i386: deps
 	cmake -S . -B $(I386) $(CMAKE_COMMON) -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake >/dev/null
 	cmake --build $(I386) -j $(JOBS)
 
-build: win32 native i386
+# ASan+UBSan (float-cast-overflow included, no recovery): the plug-in, the validator and the
+# unit tests; its ctest runs the validator at the CI length.
+.PHONY: asan
+asan: deps
+	cmake -S . -B $(ASAN) $(CMAKE_COMMON) -DTARN_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN) -j $(JOBS)
+
+build: win32 native i386 asan
 
 # The plug-in and its tools alone, for the demo: no Windows or i386 tree needed.
 native-only: deps
@@ -47,7 +55,7 @@ fuzz-long: fuzz
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-long.sh $(FUZZ)
 
 test: build fuzz
-	@scripts/run-tests.sh $(NATIVE) $(I386) $(FUZZ)
+	@scripts/run-tests.sh $(NATIVE) $(I386) $(ASAN) $(FUZZ)
 
 clean:
 	rm -rf build out
@@ -58,3 +66,15 @@ guide-pictures: native-only
 	    $(NATIVE)/tarn-render --quiet --null --max-freq 8000 --spectrogram docs/images/$$(basename $$p .json).png $$p || exit 1; \
 	done
 	@echo "guide-pictures: docs/images/"
+
+# The release run: tarn-validate --long natively (at least 100 M calls into the module) and the
+# ASan+UBSan build at its CI length, each held to its limits by tarn-validate-tally; then every
+# fuzz target for FUZZ_SECONDS (two CPU-hours by default).
+.PHONY: validate-long
+validate-long: deps asan
+	cmake -S . -B $(NATIVE) $(CMAKE_COMMON) >/dev/null
+	cmake --build $(NATIVE) -j $(JOBS) --target tarn tarn-validate tarn-validate-tally
+	$(NATIVE)/tarn-validate-tally --min-calls 100000000 --min-scenarios 13 -- \
+	    $(NATIVE)/tarn-validate --long
+	$(ASAN)/tarn-validate-tally --min-calls 1000000 --min-scenarios 13 -- $(ASAN)/tarn-validate
+	$(MAKE) fuzz-long FUZZ_SECONDS=$(FUZZ_SECONDS)
