@@ -55,3 +55,31 @@ uint32_t cpuFeatureFlags() {
 bool hasSSE() {
     return (cpuFeatureFlags() & CPU_FEATURE_SSE) != 0;
 }
+
+VectorUnit widestVectorUnit() {
+    if (!idBitToggles()) {
+        return VectorUnit::None;
+    }
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    __cpuid(0, eax, ebx, ecx, edx);
+    const uint32_t highestLeaf = eax;
+    if (highestLeaf == 0) {
+        return VectorUnit::None;
+    }
+    __cpuid(1, eax, ebx, ecx, edx);
+    const uint32_t leaf1Edx = edx, leaf1Ecx = ecx;
+    uint32_t leaf7Ebx = 0;
+    if (highestLeaf >= 7) {
+        __cpuid_count(7, 0, eax, ebx, ecx, edx);
+        leaf7Ebx = ebx;
+    }
+    uint32_t xcr0 = 0;
+    if ((leaf1Ecx & CPU_FEATURE_OSXSAVE) != 0) {
+        // XGETBV by its encoding, so no target attribute is needed; it exists whenever the
+        // system has set OSXSAVE.
+        unsigned lo = 0, hi = 0;
+        __asm__ volatile(".byte 0x0f, 0x01, 0xd0" : "=a"(lo), "=d"(hi) : "c"(0u));
+        xcr0 = lo;
+    }
+    return vectorUnitFrom(highestLeaf, leaf1Edx, leaf1Ecx, leaf7Ebx, xcr0);
+}

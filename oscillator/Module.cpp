@@ -13,6 +13,7 @@
 
 Module::Module(HostCallback callback, intptr_t hostData)
     : SEModule_base(callback, hostData), m_use_sse(hasSSE()) {
+    m_vector_unit = widestVectorUnit();
     m_pool = acquireVoicePool(getSampleRate(), m_voice);
 }
 

@@ -3,6 +3,7 @@
 // addresses, so they stay public and at a fixed place for the instance's whole life.
 #pragma once
 
+#include "kernels/cpu_features.h"
 #include "se_sdk2/SEModule_base.h"
 
 #include <cstdint>
@@ -85,6 +86,9 @@ public:
     float *m_outputl = nullptr;    // pin 14 buffer, written by the module
     float *m_outputr = nullptr;    // pin 15 buffer, written by the module
     VoicePool *m_pool = nullptr;   // the generation's voice table, not owned
+    // The widest vector unit of the processor, for the split render loop; None keeps the
+    // per-sample loop. Set at construction; tests lower it to try each narrower unit.
+    VectorUnit m_vector_unit = VectorUnit::None;
 
 private:
     void *pinMember(int32_t index);

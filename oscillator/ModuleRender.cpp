@@ -1,32 +1,21 @@
 // The render loop. Per block: buffers from the offset, destinations, decay step, partial
-// limit, silence test, then one plain loop over the samples whose body is the signal path:
-// level, gate, pitch, spacing, partial count, ratio, comb, closed-form sum, phase advance.
+// limit, silence test, then the samples: one plain loop whose body is the signal path (level,
+// gate, pitch, spacing, partial count, ratio, comb, closed-form sum, phase advance), or the
+// split loop that runs the sums on the widest vector unit, with the same results.
 #include "oscillator/Module.h"
 
 #include "oscillator/VoicePool.h"
-#include "oscillator/partial_count.h"
-#include "oscillator/partial_shape.h"
 #include "oscillator/partial_sum.h"
-#include "oscillator/phase_wrap.h"
-#include "oscillator/pitch.h"
+#include "oscillator/partial_sum_lanes.h"
+#include "oscillator/render_split.h"
+#include "oscillator/render_state_pass.h"
 #include "oscillator/rounding.h"
 #include "se_sdk2/se_protocol.h"
 
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 
 namespace {
-
-// The sample written to a host buffer: a normal float, or 0.0. NaN, infinities (a gain that
-// ran away, a product that overflowed) and subnormals (which slow every filter downstream)
-// never leave the module. The range test comes first, so the narrowing is always defined.
-inline float audibleSample(double x) {
-    const double m = std::fabs(x);
-    return (m >= static_cast<double>(FLT_MIN) && m <= static_cast<double>(FLT_MAX))
-               ? static_cast<float>(x)
-               : 0.0f;
-}
 
 // Prefetch hints for the state the loop reads first; no effect on results.
 inline void prefetchState(const Module &m) {
@@ -45,89 +34,41 @@ inline void prefetchState(const Module &m) {
 #endif
 }
 
+// Hot state in locals for one block, and back.
+LoopState loadLoopState(const Module &m) {
+    return {
+        m.m_level, m.m_carrier_phase, m.m_spacing_phase, m.m_comb_phase, m.m_pitch, m.m_pitch_fc,
+        -1};
+}
+
+void storeLoopState(Module &m, const LoopState &st) {
+    m.m_level = st.level;
+    m.m_carrier_phase = st.carrier;
+    m.m_spacing_phase = st.spacing;
+    m.m_comb_phase = st.comb;
+    m.m_pitch = st.pitch;
+    m.m_pitch_fc = st.pitchFc;
+}
+
 } // namespace
 
-// The per-sample signal path over one block, with the hot state in locals. Path and OneSided
-// are fixed per block: "hq", the processor and "Mode" do not change within a call.
+// The per-sample signal path over one block: the reference of the split loop, and the loop of
+// processors without a vector unit for it. Path and OneSided are fixed per block: "hq", the
+// processor and "Mode" do not change within a call.
 template <SinePath Path, bool OneSided>
-static void renderSamples(Module &m, const BlockIo &io, int32_t sampleCount, double decayStep,
-                          int32_t Nmax) {
-    const double twoOverSr = m.m_two_over_sr;
-    const double nyquist = m.m_nyquist;
-    const bool foldSpacing = m.m_mode == 2;
-    const bool combFollows = m.m_cyclic == 1;
-    const double sign1 = m.m_sign1;
-    const double sign2 = m.m_sign2;
-    double level = m.m_level;
-    double carrier = m.m_carrier_phase;
-    double spacing = m.m_spacing_phase;
-    double comb = m.m_comb_phase;
-    float pitch = m.m_pitch;
-    float pitchFc = m.m_pitch_fc;
-    int32_t K = -1; // recomputed at the first audible sample of every block
-    // A sample with nothing to sound (no partial in the band, or a non-finite input): both
-    // outputs 0, carrier and spacing restart from 0, the comb phase stays.
-    auto silentSample = [&](int32_t i) {
-        carrier = spacing = 0.0;
-        io.first[i] = io.second[i] = 0.0f;
-    };
-
+static void renderSamples(LoopState &st, const LoopConstants &lc, const BlockIo &io,
+                          int32_t sampleCount, double sign1, double sign2) {
     for (int32_t i = 0; i < sampleCount; ++i) {
-        level = std::fmax(level - decayStep, 0.0);
-        if (io.gate[i] == 0.0f) {
-            carrier = spacing = comb = 0.0;
+        SoundingSample s;
+        if (!stepToSynthesis(st, lc, io, i, s)) {
             io.first[i] = io.second[i] = 0.0f;
             continue;
         }
-        // A gate of NaN or infinity is no level at all: silent, like any non-finite input.
-        if (!std::isfinite(io.gate[i])) {
-            silentSample(i);
-            continue;
-        }
-        if (io.fc[i] != pitchFc) {
-            const float f = pitchFromFc(io.fc[i]);
-            // A non-finite "fc", or one beyond about 12.4 (no finite pitch): silent, cache kept.
-            if (!std::isfinite(io.fc[i]) || !std::isfinite(f)) {
-                silentSample(i);
-                continue;
-            }
-            pitch = f;
-            pitchFc = io.fc[i];
-        }
-        double delta = spacingHz(pitch, io.fm1[i], io.detune[i]);
-        if (foldSpacing) {
-            delta = foldMode2Spacing(delta);
-        }
-        double f1 = 0.0;
-        if (!countPartials(pitch, delta, Nmax, K, nyquist, f1)) {
-            silentSample(i);
-            continue;
-        }
-        const double A = amplitudeRatio(io.a[i]);
-        const double C = combStep(io.combfreq[i]);
-        // A non-finite "combphase" has no phase to follow or rotate by: silent, comb kept.
-        if (!std::isfinite(io.combphase[i])) {
-            silentSample(i);
-            continue;
-        }
-        comb = combFollows ? combPhaseFollowing(io.combphase[i])
-                           : combPhaseRotating(comb, io.combphase[i], twoOverSr);
-        const PartialSumOut s = partialSum<Path>(carrier, spacing, comb, C, A, K, OneSided);
-        io.first[i] = audibleSample(s.first * (level * sign1));
-        io.second[i] = audibleSample(s.second * (level * sign2));
-        // Wrapped completely, like the spacing: equal to one step wherever one step is enough,
-        // and bounded when a carrier far above the sample rate sounds with a kept count (a
-        // pitch of 1.5e10 Hz over a spacing near FLT_MAX advances it by 7e5 per sample).
-        carrier = wrapComplete(carrier + f1 * twoOverSr);
-        spacing = wrapComplete(spacing + delta * twoOverSr);
+        const PartialSumOut o = partialSum<Path>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, OneSided);
+        io.first[i] = audibleSample(o.first * (st.level * sign1));
+        io.second[i] = audibleSample(o.second * (st.level * sign2));
+        advancePhases(st, s, lc.twoOverSr);
     }
-
-    m.m_level = level;
-    m.m_carrier_phase = carrier;
-    m.m_spacing_phase = spacing;
-    m.m_comb_phase = comb;
-    m.m_pitch = pitch;
-    m.m_pitch_fc = pitchFc;
 }
 
 void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
@@ -163,17 +104,27 @@ void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
     }
 
     const bool oneSided = m_mode == 1;
-    if (m_hq != 0) {
-        oneSided ? renderSamples<SinePath::Precise, true>(*this, io, sampleCount, decayStep, Nmax)
-                 : renderSamples<SinePath::Precise, false>(*this, io, sampleCount, decayStep, Nmax);
+    const LoopConstants lc = {m_two_over_sr, m_nyquist,   decayStep,
+                              Nmax,          m_mode == 2, m_cyclic == 1};
+    const double sign1 = m_sign1, sign2 = m_sign2;
+    LoopState st = loadLoopState(*this);
+    // The split loop reproduces the per-sample loop of "hq" or of the four-lane kernel.
+    const LanePass pass =
+        (m_hq != 0 || m_use_sse) ? lanePass(m_vector_unit, m_hq != 0, oneSided) : nullptr;
+    if (pass != nullptr) {
+        renderSplit(st, lc, io, sampleCount, sign1, sign2, m_hq != 0, oneSided, pass);
+    } else if (m_hq != 0) {
+        oneSided ? renderSamples<SinePath::Precise, true>(st, lc, io, sampleCount, sign1, sign2)
+                 : renderSamples<SinePath::Precise, false>(st, lc, io, sampleCount, sign1, sign2);
     } else if (m_use_sse) {
-        oneSided ? renderSamples<SinePath::FastSse, true>(*this, io, sampleCount, decayStep, Nmax)
-                 : renderSamples<SinePath::FastSse, false>(*this, io, sampleCount, decayStep, Nmax);
+        oneSided ? renderSamples<SinePath::FastSse, true>(st, lc, io, sampleCount, sign1, sign2)
+                 : renderSamples<SinePath::FastSse, false>(st, lc, io, sampleCount, sign1, sign2);
     } else {
         oneSided
-            ? renderSamples<SinePath::FastScalar, true>(*this, io, sampleCount, decayStep, Nmax)
-            : renderSamples<SinePath::FastScalar, false>(*this, io, sampleCount, decayStep, Nmax);
+            ? renderSamples<SinePath::FastScalar, true>(st, lc, io, sampleCount, sign1, sign2)
+            : renderSamples<SinePath::FastScalar, false>(st, lc, io, sampleCount, sign1, sign2);
     }
+    storeLoopState(*this, st);
 }
 
 void Module::renderUnusableRate(const BlockIo &io, int32_t sampleCount, double decayStep) {

@@ -1,0 +1,32 @@
+// Which lane pass serves a unit, path and mode.
+#include "oscillator/partial_sum_lanes.h"
+
+bool lanePassTable(VectorUnit unit, LanePassTable &table) {
+#if defined(__x86_64__)
+    switch (unit) {
+    case VectorUnit::Sse2:
+        table = lanePassesSse2();
+        return true;
+    case VectorUnit::Avx2:
+        table = lanePassesAvx2();
+        return true;
+    case VectorUnit::Avx512:
+        table = lanePassesAvx512();
+        return true;
+    default:
+        return false;
+    }
+#else
+    (void)unit;
+    (void)table;
+    return false;
+#endif
+}
+
+LanePass lanePass(VectorUnit unit, bool precise, bool oneSided) {
+    LanePassTable table;
+    if (!lanePassTable(unit, table)) {
+        return nullptr;
+    }
+    return precise ? table.precise[oneSided ? 1 : 0] : table.fast[oneSided ? 1 : 0];
+}

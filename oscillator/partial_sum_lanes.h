@@ -1,0 +1,65 @@
+// The closed-form sum over many samples at once: the split loop's sounding samples gathered in
+// structure-of-arrays form, and the passes that evaluate them on one vector unit each. Every
+// pass computes, lane by lane, what partialSum computes for one sample.
+#pragma once
+
+#include <cstdint>
+
+#include "kernels/cpu_features.h"
+
+// Samples per gathered block: the split loop's stack scratch, about 6 KB.
+constexpr int32_t LANE_BLOCK = 64;
+
+// The sounding samples of one sub-block, lane j for the j-th of them. Inputs of the sum, the
+// power z^(K+1) (w, R, from the reference power of the path), and the factors level * sign of
+// the two outputs. Lanes from `count` up to the next multiple of 8 repeat the last sample.
+struct LaneBlock {
+    alignas(64) double phiC[LANE_BLOCK];  // carrier phase, half-turns
+    alignas(64) double phiM[LANE_BLOCK];  // spacing phase, half-turns
+    alignas(64) double phiQ[LANE_BLOCK];  // comb phase, half-turns
+    alignas(64) double C[LANE_BLOCK];     // comb step, half-turns per partial
+    alignas(64) double A[LANE_BLOCK];     // amplitude ratio
+    alignas(64) double K[LANE_BLOCK];     // partial count, an integer >= 0
+    alignas(64) double wr[LANE_BLOCK];    // z^(K+1), real part
+    alignas(64) double wi[LANE_BLOCK];    // z^(K+1), imaginary part
+    alignas(64) double R[LANE_BLOCK];     // normalisation magnitude, |R| <= 2^400
+    alignas(64) double gain1[LANE_BLOCK]; // level * sign of the first signal
+    alignas(64) double gain2[LANE_BLOCK]; // level * sign of the second signal
+    int32_t count;                        // sounding samples gathered, 1..LANE_BLOCK
+};
+
+// Writes lane j's two output samples (after the gains and audibleSample's rule) to first[j]
+// and second[j] for every lane j of the padded count. Pure; no allocation.
+using LanePass = void (*)(const LaneBlock &block, float *first, float *second);
+
+// The same sums times the gains, kept in double, for the tests of the passes.
+using LanePassDoubles = void (*)(const LaneBlock &block, double *first, double *second);
+
+// sin and cos of n angles in radians (|a| below 1.6e6) with the precise passes' vector sine,
+// n a multiple of 8; for its tests.
+using SinCosLanes = void (*)(const double *angle, double *sinOut, double *cosOut, int32_t n);
+
+// The passes of one vector unit: fast path (the four-lane kernel's results) and precise path,
+// each for Mode 2 (index 0) and Mode 1 (index 1), their double-precision twins, and the
+// precise sine they use.
+struct LanePassTable {
+    LanePass fast[2];
+    LanePass precise[2];
+    LanePassDoubles fastDoubles[2];
+    LanePassDoubles preciseDoubles[2];
+    SinCosLanes sinCos;
+};
+
+// The pass for a unit, or null where the unit has none: VectorUnit::None, and every unit on
+// 32-bit builds, whose per-sample loop keeps x87 doubles that a vector pass cannot reproduce.
+LanePass lanePass(VectorUnit unit, bool precise, bool oneSided);
+// The whole table of a unit; false where lanePass gives null.
+bool lanePassTable(VectorUnit unit, LanePassTable &table);
+
+#if defined(__x86_64__)
+// The tables of each width, from the files of that width (x86-64 builds only). Call only when
+// widestVectorUnit() reports that unit or a wider one.
+LanePassTable lanePassesSse2();
+LanePassTable lanePassesAvx2();
+LanePassTable lanePassesAvx512();
+#endif

@@ -1,0 +1,44 @@
+// The lane passes on AVX2: four double lanes, the float kernel in four float lanes. Only the
+// functions between the target pragmas use AVX2: four double lanes, the float kernel in four float
+// lanes; every header with external inline functions is included before them, so no copy of those
+// is emitted here with wider instructions than the rest of the library.
+#include "oscillator/partial_sum_lanes.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+
+#include "kernels/sin_cos_pi.h"
+#include "oscillator/complex_power.h"
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+namespace {
+
+constexpr int32_t W = 4;
+typedef double VD __attribute__((vector_size(32)));
+typedef int64_t VI __attribute__((vector_size(32)));
+typedef float VF __attribute__((vector_size(16)));
+typedef int32_t VFI __attribute__((vector_size(16)));
+
+// Round half to even whatever the rounding mode, like nearestInt.
+inline VD roundHalfEven(VD v) {
+    return (VD)_mm256_round_pd((__m256d)v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
+
+} // namespace
+
+#include "oscillator/partial_sum_lanes_body.h"
+
+LanePassTable lanePassesAvx2() {
+    return passTable();
+}
+
+#pragma GCC pop_options
+
+#endif

@@ -1,0 +1,240 @@
+// The lane passes' body, written once for every width: partialSum's arithmetic in W-lane
+// vectors, operation for operation (no reassociation, no fused multiply-add), with selects in
+// place of branches. Included only by the per-width files, inside their target region, after
+// they define W, the vector types VD (double), VI (int64), VF (float), VFI (int32), all of W
+// lanes, and roundHalfEven(VD). Everything here has internal linkage.
+#ifndef TARN_PARTIAL_SUM_LANES_BODY
+#define TARN_PARTIAL_SUM_LANES_BODY
+
+namespace {
+
+inline VD loadLanes(const double *p) {
+    VD v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// x in every lane; x - (+0.0) keeps the sign of a zero x.
+inline VD splatLanes(double x) {
+    return x - VD{};
+}
+
+inline VF splatLanesF(float x) {
+    return x - VF{};
+}
+
+// The four-lane kernel's signedSinPiReduced4, every step rounded to float.
+inline VF signedSinPiReducedF(VF r, VF sigma) {
+    const VF u = PI_F * r;
+    const VF s = u * u;
+    VF p = splatLanesF(SIN_C15);
+    p = p * s + SIN_C13;
+    p = p * s + SIN_C11;
+    p = p * s + SIN_C9;
+    p = p * s + SIN_C7;
+    p = p * s + SIN_C5;
+    p = p * s + SIN_C3;
+    return sigma * (u * (p * s + 1.0f));
+}
+
+// sinCosPi4 lane by lane: the phase rounded to float, offsets and signs selected by the same
+// comparisons, results widened exactly.
+inline void sinCosPiLanesF(VD phase, VD &sinOut, VD &cosOut) {
+    const VF x = __builtin_convertvector(phase, VF);
+    const VFI below = x < -0.5f;
+    const VFI above = 0.5f <= x;
+    const VF offsetS = below ? splatLanesF(1.0f) : above ? splatLanesF(-1.0f) : splatLanesF(-0.0f);
+    const VF sigmaS = (below | above) ? splatLanesF(-1.0f) : splatLanesF(1.0f);
+    const VFI nonNegative = 0.0f <= x;
+    const VF offsetC = nonNegative ? splatLanesF(-0.5f) : splatLanesF(0.5f);
+    const VF sigmaC = nonNegative ? splatLanesF(-1.0f) : splatLanesF(1.0f);
+    sinOut = __builtin_convertvector(signedSinPiReducedF(x + offsetS, sigmaS), VD);
+    cosOut = __builtin_convertvector(signedSinPiReducedF(x + offsetC, sigmaC), VD);
+}
+
+// signedSinPiReduced and sinCosPiUnrounded in double lanes.
+inline VD signedSinPiReducedD(VD r, VD sigma) {
+    const VD u = static_cast<double>(PI_F) * r;
+    const VD s = u * u;
+    VD p = splatLanes(static_cast<double>(SIN_C15));
+    p = p * s + static_cast<double>(SIN_C13);
+    p = p * s + static_cast<double>(SIN_C11);
+    p = p * s + static_cast<double>(SIN_C9);
+    p = p * s + static_cast<double>(SIN_C7);
+    p = p * s + static_cast<double>(SIN_C5);
+    p = p * s + static_cast<double>(SIN_C3);
+    return sigma * (u * (p * s + 1.0));
+}
+
+inline void sinCosPiUnroundedLanes(VD x, VD &sinOut, VD &cosOut) {
+    const VI below = x < -0.5;
+    const VI above = x >= 0.5;
+    const VD y = below ? x + 1.0 : above ? x - 1.0 : x;
+    const VD sigmaS = (below | above) ? splatLanes(-1.0) : splatLanes(1.0);
+    const VI nonNegative = x >= 0.0;
+    const VD z = nonNegative ? x - 0.5 : x + 0.5;
+    const VD sigmaC = nonNegative ? splatLanes(-1.0) : splatLanes(1.0);
+    sinOut = signedSinPiReducedD(y, sigmaS);
+    cosOut = signedSinPiReducedD(z, sigmaC);
+}
+
+// sinCosPiOfMultiple: nearestInt by round-half-even where it is in range, INT32_MIN beyond
+// (and for NaN); + 0.0 turns the -0.0 a rounding can give into the +0.0 of an int's double.
+inline void sinCosPiOfMultipleLanes(VD K, VD phiM, VD &sK, VD &cK) {
+    const VD y = K * phiM * 0.5;
+    const VD v = y - 0.5;
+    const VI inRange = (v >= -2147483648.5) & (v < 2147483647.5);
+    const VD n = inRange ? roundHalfEven(v) + 0.0 : splatLanes(-2147483648.0);
+    const VD t = 2.0 * (y - n);
+    const VD x = t > 1.0 ? t - 2.0 : t < -1.0 ? t + 2.0 : t;
+    sinCosPiUnroundedLanes(x, sK, cK);
+}
+
+// pi/2 in three parts of 33, 33 and 53 bits: n P1 and n P2 are exact for |n| < 2^20.
+constexpr double HALF_PI_1 = 0x1.921fb544p+0;
+constexpr double HALF_PI_2 = 0x1.0b4611a6p-34;
+constexpr double HALF_PI_3 = 0x1.3198a2e037073p-69;
+constexpr double TWO_OVER_PI = 0x1.45f306dc9c883p-1;
+// 1.5 * 2^52: adding it rounds to an integer whose low bits land in the low mantissa bits.
+constexpr double ROUNDING_SHIFT = 0x1.8p52;
+
+// sin and cos of angles a in radians, |a| < 1.6e6: a = n pi/2 + r exactly up to 1e-16
+// absolutely, |r| <= pi/4 under round-to-nearest (a little more otherwise, still accurate),
+// then the Taylor series of sin r to r^17 and of cos r to r^18, whose truncation is below
+// 1e-19 on [-pi/4, pi/4]. Within 2.3e-16 of std::sin and std::cos on the dense grid and
+// random points of the tests.
+inline void sinCosRadianLanes(VD a, VD &sinOut, VD &cosOut) {
+    const VD shifted = a * TWO_OVER_PI + ROUNDING_SHIFT;
+    const VD n = shifted - ROUNDING_SHIFT;
+    const VI quadrant = (VI)shifted & 3;
+    const VD r = ((a - n * HALF_PI_1) - n * HALF_PI_2) - n * HALF_PI_3;
+    const VD r2 = r * r;
+    VD ps = splatLanes(0x1.952c77030ad4ap-49);
+    ps = ps * r2 - 0x1.ae7f3e733b81fp-41;
+    ps = ps * r2 + 0x1.6124613a86d09p-33;
+    ps = ps * r2 - 0x1.ae64567f544e4p-26;
+    ps = ps * r2 + 0x1.71de3a556c734p-19;
+    ps = ps * r2 - 0x1.a01a01a01a01ap-13;
+    ps = ps * r2 + 0x1.1111111111111p-7;
+    ps = ps * r2 - 0x1.5555555555555p-3;
+    const VD sinR = r + r * (r2 * ps);
+    VD pc = splatLanes(-0x1.6827863b97d97p-53);
+    pc = pc * r2 + 0x1.ae7f3e733b81fp-45;
+    pc = pc * r2 - 0x1.93974a8c07c9dp-37;
+    pc = pc * r2 + 0x1.1eed8eff8d898p-29;
+    pc = pc * r2 - 0x1.27e4fb7789f5cp-22;
+    pc = pc * r2 + 0x1.a01a01a01a01ap-16;
+    pc = pc * r2 - 0x1.6c16c16c16c17p-10;
+    pc = pc * r2 + 0x1.5555555555555p-5;
+    pc = pc * r2 - 0.5;
+    const VD cosR = 1.0 + r2 * pc;
+    const VI odd = (quadrant & 1) != 0;
+    const VD s = odd ? cosR : sinR;
+    const VD c = odd ? sinR : cosR;
+    sinOut = (quadrant & 2) != 0 ? -s : s;
+    cosOut = ((quadrant + 1) & 2) != 0 ? -c : c;
+}
+
+struct TrigLanes {
+    VD sc, cc, sm, cm, sC, cC, sq, cq, sK, cK;
+};
+
+template <bool Precise> inline TrigLanes trigLanes(VD phiC, VD phiM, VD C, VD phiQ, VD K) {
+    TrigLanes t;
+    if (Precise) {
+        sinCosRadianLanes(phiC * PI_D, t.sc, t.cc);
+        sinCosRadianLanes(phiM * PI_D, t.sm, t.cm);
+        sinCosRadianLanes(C * PI_D, t.sC, t.cC);
+        sinCosRadianLanes(phiQ * PI_D, t.sq, t.cq);
+        sinCosRadianLanes((K * phiM) * PI_D, t.sK, t.cK);
+    } else {
+        sinCosPiLanesF(phiC, t.sc, t.cc);
+        sinCosPiLanesF(phiM, t.sm, t.cm);
+        sinCosPiLanesF(C, t.sC, t.cC);
+        sinCosPiLanesF(phiQ, t.sq, t.cq);
+        sinCosPiOfMultipleLanes(K, phiM, t.sK, t.cK);
+    }
+    return t;
+}
+
+// audibleSample: in-range magnitudes narrowed, everything else (NaN included) 0.0.
+inline VF audibleLanes(VD x) {
+    const double lo = static_cast<double>(FLT_MIN), hi = static_cast<double>(FLT_MAX);
+    const VI audible = ((x >= lo) & (x <= hi)) | ((x <= -lo) & (x >= -hi));
+    return __builtin_convertvector(audible ? x : VD{}, VF);
+}
+
+// partialSum for lanes [j, j + W) of the block, away from the dominant branch, times the
+// gains: narrowed by audibleSample's rule (Out float), or kept in double (Out double).
+template <bool Precise, bool OneSided, class Out>
+inline void partialSumLanes(const LaneBlock &b, int32_t j, Out *first, Out *second) {
+    const VD A = loadLanes(b.A + j);
+    const TrigLanes t =
+        trigLanes<Precise>(loadLanes(b.phiC + j), loadLanes(b.phiM + j), loadLanes(b.C + j),
+                           loadLanes(b.phiQ + j), loadLanes(b.K + j));
+    const VD zr = A * t.cC;
+    const VD zi = A * t.sC;
+    const VD wr = loadLanes(b.wr + j), wi = loadLanes(b.wi + j), R = loadLanes(b.R + j);
+
+    const VD sd = t.sc * t.cm - t.cc * t.sm;
+    const VD cK1 = t.cK * t.cm - t.sm * t.sK;
+    const VD sK1 = t.cK * t.sm + t.cm * t.sK;
+    const VD sThetaK = t.cK * t.sc + t.sK * t.cc;
+    const VD sThetaK1 = cK1 * t.sc + t.cc * sK1;
+
+    VD Nr, Ni;
+    if (OneSided) {
+        const VD G = sThetaK1 - zr * sThetaK;
+        Nr = 1.5 * ((t.sc - zr * sd) - wr * G - wi * zi * sThetaK);
+        Ni = 1.5 * (wr * zi * sThetaK - (zi * sd) - wi * G);
+    } else {
+        const VD T = 2.0 * (cK1 - zr * t.cK);
+        const VD U = 2.0 * t.cK * zi;
+        Nr = t.sc * ((1.0 - zr * zr + zi * zi) - wr * T - wi * U);
+        Ni = t.sc * (wr * U - wi * T - (2.0 * zr * zi));
+    }
+    const VD Dr = zr * zr - 2.0 * t.cm * zr - zi * zi + 1.0;
+    const VD Di = 2.0 * (zr - t.cm) * zi;
+    const VD Qr = t.cq * Nr - t.sq * Ni;
+    const VD Qi = t.sq * Nr + t.cq * Ni;
+    const VD g = (A - 1.0) * (1.0 / ((Dr * Dr + Di * Di) * 2.0 * (R - 1.0)));
+    const VD f = ((Qr * Dr + Qi * Di) * g) * loadLanes(b.gain1 + j);
+    const VD s = ((Qi * Dr - Qr * Di) * g) * loadLanes(b.gain2 + j);
+    if constexpr (sizeof(Out) == sizeof(float)) {
+        const VF fl = audibleLanes(f), sl = audibleLanes(s);
+        std::memcpy(first + j, &fl, sizeof fl);
+        std::memcpy(second + j, &sl, sizeof sl);
+    } else {
+        std::memcpy(first + j, &f, sizeof f);
+        std::memcpy(second + j, &s, sizeof s);
+    }
+}
+
+template <bool Precise, bool OneSided, class Out>
+void partialSumPass(const LaneBlock &b, Out *first, Out *second) {
+    for (int32_t j = 0; j < b.count; j += W) {
+        partialSumLanes<Precise, OneSided>(b, j, first, second);
+    }
+}
+
+void sinCosBatch(const double *angle, double *sinOut, double *cosOut, int32_t n) {
+    for (int32_t j = 0; j < n; j += W) {
+        VD s, c;
+        sinCosRadianLanes(loadLanes(angle + j), s, c);
+        std::memcpy(sinOut + j, &s, sizeof s);
+        std::memcpy(cosOut + j, &c, sizeof c);
+    }
+}
+
+// The passes of this width, for lanePass.
+inline LanePassTable passTable() {
+    return {{&partialSumPass<false, false, float>, &partialSumPass<false, true, float>},
+            {&partialSumPass<true, false, float>, &partialSumPass<true, true, float>},
+            {&partialSumPass<false, false, double>, &partialSumPass<false, true, double>},
+            {&partialSumPass<true, false, double>, &partialSumPass<true, true, double>},
+            &sinCosBatch};
+}
+
+} // namespace
+
+#endif

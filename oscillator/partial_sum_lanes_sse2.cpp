@@ -1,0 +1,45 @@
+// The lane passes on SSE2: two double lanes, the float kernel in two float lanes. Only the
+// functions between the target pragmas use SSE2: two double lanes, the float kernel in two float
+// lanes; every header with external inline functions is included before them, so no copy of those
+// is emitted here with wider instructions than the rest of the library.
+#include "oscillator/partial_sum_lanes.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+
+#include "kernels/sin_cos_pi.h"
+#include "oscillator/complex_power.h"
+
+#pragma GCC push_options
+#pragma GCC target("sse2")
+
+namespace {
+
+constexpr int32_t W = 2;
+typedef double VD __attribute__((vector_size(16)));
+typedef int64_t VI __attribute__((vector_size(16)));
+typedef float VF __attribute__((vector_size(8)));
+typedef int32_t VFI __attribute__((vector_size(8)));
+
+// Round half to even by the 1.5 * 2^52 shift, exact for |v| < 2^51 under the default
+// round-to-nearest mode (SSE2 has no rounding instruction); the in-range lanes are below 2^31.
+inline VD roundHalfEven(VD v) {
+    return (v + 0x1.8p52) - 0x1.8p52;
+}
+
+} // namespace
+
+#include "oscillator/partial_sum_lanes_body.h"
+
+LanePassTable lanePassesSse2() {
+    return passTable();
+}
+
+#pragma GCC pop_options
+
+#endif

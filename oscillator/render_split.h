@@ -1,0 +1,17 @@
+// The split render loop: per sub-block of 64 samples, a sequential pass over the cheap state
+// that writes silent samples at once and gathers the sounding ones, then one vector pass over
+// their closed forms. Outputs and state equal the per-sample loop's bit for bit (fast path),
+// or within 1e-9 of the output scale ("hq").
+#pragma once
+
+#include <cstdint>
+
+#include "oscillator/partial_sum_lanes.h"
+#include "oscillator/render_state_pass.h"
+
+// Renders samples 0..sampleCount-1 of io, carrying st. precise: "hq"; oneSided: Mode 1; pass:
+// the lane pass for that path and mode. The power z^(K+1) is computed only when (A, C, K)
+// differ from the previous sounding sample's; samples whose power dominates (|R| > 2^400), and
+// "hq" samples with angles beyond the vector sine's range, take the per-sample sum.
+void renderSplit(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t sampleCount,
+                 double sign1, double sign2, bool precise, bool oneSided, LanePass pass);

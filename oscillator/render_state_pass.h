@@ -1,0 +1,100 @@
+// The render loop's cheap sequential steps of one sample (level, gate, pitch cache, spacing,
+// partial count, ratio, comb) and the phase advance after the sum, shared by the per-sample
+// loop and the split loop, so that both carry the state with the same arithmetic in one order.
+#pragma once
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+
+#include "oscillator/Module.h"
+#include "oscillator/partial_count.h"
+#include "oscillator/partial_shape.h"
+#include "oscillator/phase_wrap.h"
+#include "oscillator/pitch.h"
+
+// The state the loop carries from sample to sample, in locals for the block.
+struct LoopState {
+    double level, carrier, spacing, comb; // level 0..1, phases in half-turns
+    float pitch, pitchFc;                 // cached pitch (Hz) and the "fc" it came from
+    int32_t K;                            // cached partial count, -1 at every block start
+};
+
+// Values fixed for one block.
+struct LoopConstants {
+    double twoOverSr, nyquist, decayStep; // phase step per Hz, Hz, level step per sample
+    int32_t Nmax;                         // partial limit
+    bool foldSpacing, combFollows;        // Mode exactly 2; "cyclic" off
+};
+
+// What the sum of a sounding sample takes, and what its phase advance needs.
+struct SoundingSample {
+    double phiC, phiM, phiQ, C, A; // carrier, spacing and comb phases, comb step, ratio
+    int32_t K;                     // partial count, >= 0
+    double f1, delta;              // carrier frequency and spacing, Hz
+};
+
+// The sample written to a host buffer: a normal float, or 0.0. NaN, infinities (a gain that
+// ran away, a product that overflowed) and subnormals (which slow every filter downstream)
+// never leave the module. The range test comes first, so the narrowing is always defined.
+inline float audibleSample(double x) {
+    const double m = std::fabs(x);
+    return (m >= static_cast<double>(FLT_MIN) && m <= static_cast<double>(FLT_MAX))
+               ? static_cast<float>(x)
+               : 0.0f;
+}
+
+// Sample i up to the sum. Returns false for a sample that writes 0.0 to both outputs: gate 0
+// (all three phases restart), or nothing to sound (a non-finite input, no partial in the
+// band: carrier and spacing restart, the comb phase stays). Otherwise fills `out`.
+inline bool stepToSynthesis(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t i,
+                            SoundingSample &out) {
+    st.level = std::fmax(st.level - lc.decayStep, 0.0);
+    if (io.gate[i] == 0.0f) {
+        st.carrier = st.spacing = st.comb = 0.0;
+        return false;
+    }
+    // A gate of NaN or infinity is no level at all: silent, like any non-finite input.
+    if (!std::isfinite(io.gate[i])) {
+        st.carrier = st.spacing = 0.0;
+        return false;
+    }
+    if (io.fc[i] != st.pitchFc) {
+        const float f = pitchFromFc(io.fc[i]);
+        // A non-finite "fc", or one beyond about 12.4 (no finite pitch): silent, cache kept.
+        if (!std::isfinite(io.fc[i]) || !std::isfinite(f)) {
+            st.carrier = st.spacing = 0.0;
+            return false;
+        }
+        st.pitch = f;
+        st.pitchFc = io.fc[i];
+    }
+    double delta = spacingHz(st.pitch, io.fm1[i], io.detune[i]);
+    if (lc.foldSpacing) {
+        delta = foldMode2Spacing(delta);
+    }
+    double f1 = 0.0;
+    if (!countPartials(st.pitch, delta, lc.Nmax, st.K, lc.nyquist, f1)) {
+        st.carrier = st.spacing = 0.0;
+        return false;
+    }
+    const double A = amplitudeRatio(io.a[i]);
+    const double C = combStep(io.combfreq[i]);
+    // A non-finite "combphase" has no phase to follow or rotate by: silent, comb kept.
+    if (!std::isfinite(io.combphase[i])) {
+        st.carrier = st.spacing = 0.0;
+        return false;
+    }
+    st.comb = lc.combFollows ? combPhaseFollowing(io.combphase[i])
+                             : combPhaseRotating(st.comb, io.combphase[i], lc.twoOverSr);
+    out = {st.carrier, st.spacing, st.comb, C, A, st.K, f1, delta};
+    return true;
+}
+
+// After the sum. Wrapped completely, like the spacing: equal to one step wherever one step is
+// enough, and bounded when a carrier far above the sample rate sounds with a kept count (a
+// pitch of 1.5e10 Hz over a spacing near FLT_MAX advances it by 7e5 per sample).
+inline void advancePhases(LoopState &st, const SoundingSample &s, double twoOverSr) {
+    st.carrier = wrapComplete(st.carrier + s.f1 * twoOverSr);
+    st.spacing = wrapComplete(st.spacing + s.delta * twoOverSr);
+}

@@ -1,0 +1,204 @@
+// The split render loop against the per-sample loop it replaces, on every vector unit of this
+// processor: fast path bit for bit (outputs and end-of-block state), "hq" within 1e-9 of the
+// output scale. Both modules are linked in and driven through renderBlock with the same
+// inputs; the reference keeps VectorUnit::None.
+#include "kernels/cpu_features.h"
+#include "oscillator/Module.h"
+#include "oscillator/partial_sum_lanes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+constexpr int32_t MAX_BLOCK = 300;
+constexpr float INF = std::numeric_limits<float>::infinity();
+constexpr float NAN_F = std::numeric_limits<float>::quiet_NaN();
+
+std::vector<VectorUnit> unitsOfThisProcessor() {
+    std::vector<VectorUnit> units;
+    const VectorUnit widest = widestVectorUnit();
+    for (VectorUnit u : {VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512}) {
+        if (u <= widest && lanePass(u, false, true) != nullptr) {
+            units.push_back(u);
+        }
+    }
+    return units;
+}
+
+const char *nameOf(VectorUnit u) {
+    return u == VectorUnit::Sse2 ? "sse2" : u == VectorUnit::Avx2 ? "avx2" : "avx512";
+}
+
+// One module with its own pin buffers.
+struct Voice {
+    Module m{nullptr, 0};
+    std::vector<float> in[8], outl, outr;
+
+    Voice(int16_t hq, int16_t mode, int16_t cyclic, VectorUnit unit) {
+        m.setSampleRate(48000.0f);
+        m.open();
+        m.m_hq = hq;
+        m.m_mode = mode;
+        m.m_cyclic = cyclic;
+        m.m_vector_unit = unit;
+        for (auto &v : in) {
+            v.assign(MAX_BLOCK, 0.0f);
+        }
+        outl.assign(MAX_BLOCK, 0.0f);
+        outr.assign(MAX_BLOCK, 0.0f);
+        float **pins[8] = {&m.m_fc,   &m.m_fm1,    &m.m_N,        &m.m_a,
+                           &m.m_gate, &m.m_detune, &m.m_combfreq, &m.m_combphase};
+        for (int p = 0; p < 8; ++p) {
+            *pins[p] = in[p].data();
+        }
+        m.m_sync = in[0].data();
+        m.m_outputl = outl.data();
+        m.m_outputr = outr.data();
+    }
+};
+
+enum Pin { FC, FM1, N, A, GATE, DETUNE, COMBFREQ, COMBPHASE };
+
+// Per pin: a typical range, and edge values sprinkled into some blocks.
+struct PinRange {
+    float lo, hi;
+    std::vector<float> edges;
+};
+
+std::vector<PinRange> ranges(bool hostile) {
+    std::vector<PinRange> r(8);
+    r[FC] = {0.3f, 0.75f, {0.5f, -20.0f, 13.0f, NAN_F, INF, -INF, 1e-40f}};
+    r[FM1] = {-0.15f, 0.15f, {0.0f, 0.1f, 0.001f, -0.1f, NAN_F, 1e30f}};
+    // N: up to 10000 partials, and hostile limits.
+    r[N] = {0.0f, hostile ? 1000.0f : 3.0f, {0.0f, -1.0f, 1e9f, 3e38f, NAN_F}};
+    // a: negative ratios, A near 1 (the guard), near -1, beyond 1 (the dominant power).
+    r[A] = {hostile ? -0.1f : -0.09f,
+            hostile ? 0.3f : 0.095f,
+            {0.0f, 0.1f, 0.10000001f, 0.099999f, -0.1f, 0.2f, 0.15f, 1e30f, NAN_F}};
+    r[GATE] = {-1.0f, 1.0f, {0.0f, 1.0f, -1.0f, NAN_F, INF}};
+    r[DETUNE] = {-2.0f, 2.0f, {0.0f, 1e-6f, -1e-6f, 1e30f, NAN_F}};
+    r[COMBFREQ] = {-0.35f, 0.35f, {0.0f, 0.1f, -0.1f, 0.3f, 1e20f, NAN_F, INF}};
+    r[COMBPHASE] = {-0.35f, 0.35f, {0.0f, 0.05f, 1e20f, NAN_F, -INF}};
+    return r;
+}
+
+// Fills one block: each pin constant, audio-rate random, constant with a change part-way
+// (partial counts changing mid-block), or random with edge values.
+void fillBlock(std::mt19937 &rng, const std::vector<PinRange> &r, int32_t n, bool edges,
+               std::vector<float> (&in)[8]) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int p = 0; p < 8; ++p) {
+        auto value = [&] { return r[p].lo + (r[p].hi - r[p].lo) * unit(rng); };
+        const int kind = static_cast<int>(rng() % 4);
+        const float held = value();
+        const int32_t change = static_cast<int32_t>(rng() % static_cast<uint32_t>(n + 1));
+        const float after = value();
+        for (int32_t i = 0; i < n; ++i) {
+            float v = kind == 0 ? held : kind == 1 ? value() : i < change ? held : after;
+            if (edges && kind == 3 && rng() % 8 == 0) {
+                v = r[p].edges[rng() % r[p].edges.size()];
+            }
+            in[p][static_cast<size_t>(i)] = v;
+        }
+    }
+    // A gate held open at the block start in most blocks, so the voice keeps sounding.
+    if (rng() % 4 != 0) {
+        in[GATE][0] = 1.0f;
+    }
+}
+
+uint64_t bits(double x) {
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+uint32_t bits(float x) {
+    uint32_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+void expectSameState(const Module &a, const Module &b, const std::string &where) {
+    EXPECT_EQ(bits(a.m_level), bits(b.m_level)) << where;
+    EXPECT_EQ(bits(a.m_carrier_phase), bits(b.m_carrier_phase)) << where;
+    EXPECT_EQ(bits(a.m_spacing_phase), bits(b.m_spacing_phase)) << where;
+    EXPECT_EQ(bits(a.m_comb_phase), bits(b.m_comb_phase)) << where;
+    EXPECT_EQ(bits(a.m_pitch), bits(b.m_pitch)) << where;
+    EXPECT_EQ(bits(a.m_pitch_fc), bits(b.m_pitch_fc)) << where;
+}
+
+// One float rounding step of x: what a difference far below it in double can flip.
+double floatStep(float x) {
+    return std::fabs(static_cast<double>(std::nextafter(x, INF)) - x);
+}
+
+// hq, Mode, cyclic, hostile inputs.
+class RenderLanes : public ::testing::TestWithParam<std::tuple<int16_t, int16_t, int16_t, bool>> {};
+
+} // namespace
+
+TEST_P(RenderLanes, MatchesThePerSampleLoopOnEveryVectorUnit) {
+    const auto [hq, mode, cyclic, hostile] = GetParam();
+    const std::vector<PinRange> r = ranges(hostile);
+    for (VectorUnit unit : unitsOfThisProcessor()) {
+        Voice ref(hq, mode, cyclic, VectorUnit::None);
+        Voice lanes(hq, mode, cyclic, unit);
+        std::mt19937 rng(77u + static_cast<uint32_t>(hq * 1000 + mode * 100 + cyclic * 10) +
+                         (hostile ? 5u : 0u));
+        double worst = 0.0;
+        int32_t sounding = 0, samples = 0;
+        for (int32_t block = 0; block < 60; ++block) {
+            const int32_t n = block % 10 == 9 ? 0 : 1 + static_cast<int32_t>(rng() % MAX_BLOCK);
+            fillBlock(rng, r, n, hostile || block % 3 == 0, ref.in);
+            for (int p = 0; p < 8; ++p) {
+                lanes.in[p] = ref.in[p];
+            }
+            // A fading level in some blocks: the release step of a stolen voice.
+            const double level = block % 7 == 3 ? 0.37 : ref.m.m_level;
+            ref.m.m_level = lanes.m.m_level = level;
+            ref.m.renderBlock(0, n);
+            lanes.m.renderBlock(0, n);
+            const std::string where = std::string(nameOf(unit)) + " block " + std::to_string(block);
+            expectSameState(ref.m, lanes.m, where);
+            for (int32_t i = 0; i < n; ++i) {
+                const float el = ref.outl[static_cast<size_t>(i)];
+                const float er = ref.outr[static_cast<size_t>(i)];
+                const float l = lanes.outl[static_cast<size_t>(i)];
+                const float rr = lanes.outr[static_cast<size_t>(i)];
+                sounding += el != 0.0f ? 1 : 0;
+                ++samples;
+                if (hq == 0) {
+                    ASSERT_EQ(bits(l), bits(el)) << where << " sample " << i;
+                    ASSERT_EQ(bits(rr), bits(er)) << where << " sample " << i;
+                } else {
+                    const double scale =
+                        std::max(1.0, static_cast<double>(std::max(std::fabs(el), std::fabs(er))));
+                    ASSERT_LE(std::fabs(l - el), 1e-9 * scale + floatStep(el))
+                        << where << " sample " << i;
+                    ASSERT_LE(std::fabs(rr - er), 1e-9 * scale + floatStep(er))
+                        << where << " sample " << i;
+                    worst =
+                        std::max({worst, std::fabs(l - el) / scale, std::fabs(rr - er) / scale});
+                }
+            }
+        }
+        // The comparison means something only where the voice sounds.
+        EXPECT_GT(sounding, samples / 4) << nameOf(unit);
+        RecordProperty(std::string("largest_difference_") + nameOf(unit), std::to_string(worst));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RenderLanes, RenderLanes,
+                         ::testing::Combine(::testing::Values<int16_t>(0, 1),
+                                            ::testing::Values<int16_t>(1, 2),
+                                            ::testing::Values<int16_t>(1, 2), ::testing::Bool()));
