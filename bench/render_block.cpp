@@ -1,6 +1,7 @@
 // renderBlock: ns per sample of one voice, called directly on a linked-in Module with every
 // input constant. Pitch 440 Hz, spacing 2 Hz (so up to 10805 partials fit below 22050 Hz), the
-// partial count set by "N", amplitude ratio 0.9.
+// partial count set by "N", amplitude ratio 0.9; split 0 forces the per-sample loop, split 1
+// lets the module take its widest vector unit.
 #include "oscillator/Module.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +15,7 @@ void renderBlockBench(benchmark::State &state) {
     const int16_t hq = static_cast<int16_t>(state.range(0));
     const int16_t mode = static_cast<int16_t>(state.range(1));
     const int32_t K = static_cast<int32_t>(state.range(2));
+    const bool split = state.range(3) != 0;
     constexpr int32_t BLOCK = 1024;
 
     Module module(nullptr, 0);
@@ -35,6 +37,9 @@ void renderBlockBench(benchmark::State &state) {
     module.m_mode = mode;
     module.m_cyclic = 1;
     module.m_hq = hq;
+    if (!split) {
+        module.m_vector_unit = VectorUnit::None; // the per-sample loop
+    }
 
     for (auto _ : state) {
         module.renderBlock(0, BLOCK);
@@ -49,6 +54,6 @@ void renderBlockBench(benchmark::State &state) {
 } // namespace
 
 BENCHMARK(renderBlockBench)
-    ->ArgNames({"hq", "mode", "K"})
-    ->ArgsProduct({{0, 1}, {1, 2}, {10, 1000, 10000}})
+    ->ArgNames({"hq", "mode", "K", "split"})
+    ->ArgsProduct({{0, 1}, {1, 2}, {10, 1000, 10000}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);

@@ -26,6 +26,7 @@ struct LaneBlock {
     alignas(64) double gain1[LANE_BLOCK]; // level * sign of the first signal
     alignas(64) double gain2[LANE_BLOCK]; // level * sign of the second signal
     int32_t count;                        // sounding samples gathered, 1..LANE_BLOCK
+    bool held; // every lane has lane 0's A, C, K, power and comb phase, bit for bit
 };
 
 // Writes lane j's two output samples (after the gains and audibleSample's rule) to first[j]

@@ -16,8 +16,13 @@
 #include "kernels/sin_cos_pi.h"
 #include "oscillator/complex_power.h"
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))),        \
+                             apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+#endif
 
 namespace {
 
@@ -41,6 +46,10 @@ LanePassTable lanePassesAvx512() {
     return passTable();
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #endif

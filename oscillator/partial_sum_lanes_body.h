@@ -135,26 +135,45 @@ inline void sinCosRadianLanes(VD a, VD &sinOut, VD &cosOut) {
     cosOut = ((quadrant + 1) & 2) != 0 ? -c : c;
 }
 
-struct TrigLanes {
-    VD sc, cc, sm, cm, sC, cC, sq, cq, sK, cK;
+// The sine and cosine of a phase in half-turns as the path's per-sample sum forms them, and
+// those of K times the spacing phase.
+template <bool Precise> inline void sinCosPath(VD x, VD &sinOut, VD &cosOut) {
+    if (Precise) {
+        sinCosRadianLanes(x * PI_D, sinOut, cosOut);
+    } else {
+        sinCosPiLanesF(x, sinOut, cosOut);
+    }
+}
+
+template <bool Precise> inline void sinCosPathOfMultiple(VD K, VD phiM, VD &sK, VD &cK) {
+    if (Precise) {
+        sinCosRadianLanes((K * phiM) * PI_D, sK, cK);
+    } else {
+        sinCosPiOfMultipleLanes(K, phiM, sK, cK);
+    }
+}
+
+// What the sum of W lanes takes besides the carrier and spacing: the ratio and its z, the
+// power, the comb's sine and cosine, the count and the gains.
+struct SumLanesIn {
+    VD A, zr, zi, wr, wi, R, sq, cq, K, gain1, gain2;
 };
 
-template <bool Precise> inline TrigLanes trigLanes(VD phiC, VD phiM, VD C, VD phiQ, VD K) {
-    TrigLanes t;
-    if (Precise) {
-        sinCosRadianLanes(phiC * PI_D, t.sc, t.cc);
-        sinCosRadianLanes(phiM * PI_D, t.sm, t.cm);
-        sinCosRadianLanes(C * PI_D, t.sC, t.cC);
-        sinCosRadianLanes(phiQ * PI_D, t.sq, t.cq);
-        sinCosRadianLanes((K * phiM) * PI_D, t.sK, t.cK);
-    } else {
-        sinCosPiLanesF(phiC, t.sc, t.cc);
-        sinCosPiLanesF(phiM, t.sm, t.cm);
-        sinCosPiLanesF(C, t.sC, t.cC);
-        sinCosPiLanesF(phiQ, t.sq, t.cq);
-        sinCosPiOfMultipleLanes(K, phiM, t.sK, t.cK);
-    }
-    return t;
+template <bool Precise> inline SumLanesIn sumInputsAt(const LaneBlock &b, int32_t j) {
+    SumLanesIn in;
+    VD sC, cC;
+    sinCosPath<Precise>(loadLanes(b.C + j), sC, cC);
+    sinCosPath<Precise>(loadLanes(b.phiQ + j), in.sq, in.cq);
+    in.A = loadLanes(b.A + j);
+    in.zr = in.A * cC;
+    in.zi = in.A * sC;
+    in.wr = loadLanes(b.wr + j);
+    in.wi = loadLanes(b.wi + j);
+    in.R = loadLanes(b.R + j);
+    in.K = loadLanes(b.K + j);
+    in.gain1 = loadLanes(b.gain1 + j);
+    in.gain2 = loadLanes(b.gain2 + j);
+    return in;
 }
 
 // audibleSample: in-range magnitudes narrowed, everything else (NaN included) 0.0.
@@ -167,39 +186,39 @@ inline VF audibleLanes(VD x) {
 // partialSum for lanes [j, j + W) of the block, away from the dominant branch, times the
 // gains: narrowed by audibleSample's rule (Out float), or kept in double (Out double).
 template <bool Precise, bool OneSided, class Out>
-inline void partialSumLanes(const LaneBlock &b, int32_t j, Out *first, Out *second) {
-    const VD A = loadLanes(b.A + j);
-    const TrigLanes t =
-        trigLanes<Precise>(loadLanes(b.phiC + j), loadLanes(b.phiM + j), loadLanes(b.C + j),
-                           loadLanes(b.phiQ + j), loadLanes(b.K + j));
-    const VD zr = A * t.cC;
-    const VD zi = A * t.sC;
-    const VD wr = loadLanes(b.wr + j), wi = loadLanes(b.wi + j), R = loadLanes(b.R + j);
+inline void partialSumLanes(const LaneBlock &b, const SumLanesIn &in, int32_t j, Out *first,
+                            Out *second) {
+    const VD phiM = loadLanes(b.phiM + j);
+    VD sc, cc, sm, cm, sK, cK;
+    sinCosPath<Precise>(loadLanes(b.phiC + j), sc, cc);
+    sinCosPath<Precise>(phiM, sm, cm);
+    sinCosPathOfMultiple<Precise>(in.K, phiM, sK, cK);
+    const VD zr = in.zr, zi = in.zi, wr = in.wr, wi = in.wi;
 
-    const VD sd = t.sc * t.cm - t.cc * t.sm;
-    const VD cK1 = t.cK * t.cm - t.sm * t.sK;
-    const VD sK1 = t.cK * t.sm + t.cm * t.sK;
-    const VD sThetaK = t.cK * t.sc + t.sK * t.cc;
-    const VD sThetaK1 = cK1 * t.sc + t.cc * sK1;
+    const VD sd = sc * cm - cc * sm;
+    const VD cK1 = cK * cm - sm * sK;
+    const VD sK1 = cK * sm + cm * sK;
+    const VD sThetaK = cK * sc + sK * cc;
+    const VD sThetaK1 = cK1 * sc + cc * sK1;
 
     VD Nr, Ni;
     if (OneSided) {
         const VD G = sThetaK1 - zr * sThetaK;
-        Nr = 1.5 * ((t.sc - zr * sd) - wr * G - wi * zi * sThetaK);
+        Nr = 1.5 * ((sc - zr * sd) - wr * G - wi * zi * sThetaK);
         Ni = 1.5 * (wr * zi * sThetaK - (zi * sd) - wi * G);
     } else {
-        const VD T = 2.0 * (cK1 - zr * t.cK);
-        const VD U = 2.0 * t.cK * zi;
-        Nr = t.sc * ((1.0 - zr * zr + zi * zi) - wr * T - wi * U);
-        Ni = t.sc * (wr * U - wi * T - (2.0 * zr * zi));
+        const VD T = 2.0 * (cK1 - zr * cK);
+        const VD U = 2.0 * cK * zi;
+        Nr = sc * ((1.0 - zr * zr + zi * zi) - wr * T - wi * U);
+        Ni = sc * (wr * U - wi * T - (2.0 * zr * zi));
     }
-    const VD Dr = zr * zr - 2.0 * t.cm * zr - zi * zi + 1.0;
-    const VD Di = 2.0 * (zr - t.cm) * zi;
-    const VD Qr = t.cq * Nr - t.sq * Ni;
-    const VD Qi = t.sq * Nr + t.cq * Ni;
-    const VD g = (A - 1.0) * (1.0 / ((Dr * Dr + Di * Di) * 2.0 * (R - 1.0)));
-    const VD f = ((Qr * Dr + Qi * Di) * g) * loadLanes(b.gain1 + j);
-    const VD s = ((Qi * Dr - Qr * Di) * g) * loadLanes(b.gain2 + j);
+    const VD Dr = zr * zr - 2.0 * cm * zr - zi * zi + 1.0;
+    const VD Di = 2.0 * (zr - cm) * zi;
+    const VD Qr = in.cq * Nr - in.sq * Ni;
+    const VD Qi = in.sq * Nr + in.cq * Ni;
+    const VD g = (in.A - 1.0) * (1.0 / ((Dr * Dr + Di * Di) * 2.0 * (in.R - 1.0)));
+    const VD f = ((Qr * Dr + Qi * Di) * g) * in.gain1;
+    const VD s = ((Qi * Dr - Qr * Di) * g) * in.gain2;
     if constexpr (sizeof(Out) == sizeof(float)) {
         const VF fl = audibleLanes(f), sl = audibleLanes(s);
         std::memcpy(first + j, &fl, sizeof fl);
@@ -210,10 +229,26 @@ inline void partialSumLanes(const LaneBlock &b, int32_t j, Out *first, Out *seco
     }
 }
 
+// A held block (every lane with lane 0's ratio, comb step, count, power and comb phase) forms
+// their sines and products once: the same operations on the same values, so the same bits.
 template <bool Precise, bool OneSided, class Out>
 void partialSumPass(const LaneBlock &b, Out *first, Out *second) {
+    if (b.held) {
+        SumLanesIn in = sumInputsAt<Precise>(b, 0);
+        const VD splat[] = {splatLanes(in.A[0]),  splatLanes(in.zr[0]), splatLanes(in.zi[0]),
+                            splatLanes(in.wr[0]), splatLanes(in.wi[0]), splatLanes(in.R[0]),
+                            splatLanes(in.sq[0]), splatLanes(in.cq[0]), splatLanes(in.K[0])};
+        in = {splat[0], splat[1], splat[2], splat[3], splat[4], splat[5],
+              splat[6], splat[7], splat[8], in.gain1, in.gain2};
+        for (int32_t j = 0; j < b.count; j += W) {
+            in.gain1 = loadLanes(b.gain1 + j);
+            in.gain2 = loadLanes(b.gain2 + j);
+            partialSumLanes<Precise, OneSided>(b, in, j, first, second);
+        }
+        return;
+    }
     for (int32_t j = 0; j < b.count; j += W) {
-        partialSumLanes<Precise, OneSided>(b, j, first, second);
+        partialSumLanes<Precise, OneSided>(b, sumInputsAt<Precise>(b, j), j, first, second);
     }
 }
 

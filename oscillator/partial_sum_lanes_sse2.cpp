@@ -15,8 +15,12 @@
 #include "kernels/sin_cos_pi.h"
 #include "oscillator/complex_power.h"
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("sse2")
+#endif
 
 namespace {
 
@@ -40,6 +44,10 @@ LanePassTable lanePassesSse2() {
     return passTable();
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #endif

@@ -60,8 +60,10 @@ bool withinPreciseLanes(const SoundingSample &s) {
            std::fabs(s.C) <= L && std::fabs(static_cast<double>(s.K) * s.phiM) <= L;
 }
 
+// Appends sample s to the block. ratioKept: s has the previous gathered sample's A, C and K,
+// known without comparing.
 void gather(LaneBlock &b, const SoundingSample &s, const PowerOfRatio &p, double gain1,
-            double gain2) {
+            double gain2, bool ratioKept) {
     const int32_t j = b.count++;
     b.phiC[j] = s.phiC;
     b.phiM[j] = s.phiM;
@@ -74,6 +76,29 @@ void gather(LaneBlock &b, const SoundingSample &s, const PowerOfRatio &p, double
     b.R[j] = p.R;
     b.gain1[j] = gain1;
     b.gain2[j] = gain2;
+    if (j == 0) {
+        b.held = true;
+        return;
+    }
+    // Equal A, C and K give the same power: it is a pure function of them.
+    const bool sameRatio = ratioKept || (bitsOf(s.A) == bitsOf(b.A[0]) &&
+                                         bitsOf(s.C) == bitsOf(b.C[0]) && b.K[j] == b.K[0]);
+    b.held = b.held && sameRatio && bitsOf(s.phiQ) == bitsOf(b.phiQ[0]);
+}
+
+// True when each input the sequential pass reads holds one bit pattern over [begin, end):
+// held pins are the common case, and let stepRepeatedInputs stand in for stepToSynthesis.
+// Each element equal to the next one, compared as bytes.
+bool inputsHeld(const BlockIo &io, int32_t begin, int32_t end) {
+    const float *const pins[] = {io.fc,     io.fm1,      io.a,        io.gate,
+                                 io.detune, io.combfreq, io.combphase};
+    const size_t bytes = static_cast<size_t>(end - begin - 1) * sizeof(float);
+    for (const float *p : pins) {
+        if (std::memcmp(p + begin, p + begin + 1, bytes) != 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Lanes up to the next multiple of 8 repeat the last sample, so every lane holds real inputs.
@@ -105,22 +130,36 @@ void renderSplitPath(LoopState &st, const LoopConstants &lc, const BlockIo &io, 
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
         block.count = 0;
+        const bool held = inputsHeld(io, begin, end);
+        bool repeated = false; // the previous sample sounded with a kept count, inputs held
+        SoundingSample s;
+        const PowerOfRatio *p = nullptr;
+        bool perSample = false; // the power dominates: the per-sample sum
         for (int32_t i = begin; i < end; ++i) {
-            SoundingSample s;
-            if (!stepToSynthesis(st, lc, io, i, s)) {
-                io.first[i] = io.second[i] = 0.0f;
-                continue;
+            const bool repeats = repeated;
+            if (repeats) {
+                stepRepeatedInputs(st, lc, io.combphase[i], s);
+            } else {
+                const int32_t countBefore = st.K;
+                if (!stepToSynthesis(st, lc, io, i, s)) {
+                    io.first[i] = io.second[i] = 0.0f;
+                    continue;
+                }
+                repeated = held && st.K == countBefore;
+                p = &cache.power<Precise>(s.A, s.C, s.K);
+                perSample = !(std::fabs(p->R) <= DOMINANT_POWER_LIMIT);
             }
-            const PowerOfRatio &p = cache.power<Precise>(s.A, s.C, s.K);
-            const bool dominant = !(std::fabs(p.R) <= DOMINANT_POWER_LIMIT);
-            if (dominant || (Precise && !withinPreciseLanes(s))) {
+            if (perSample || (Precise && !withinPreciseLanes(s))) {
                 const PartialSumOut o =
                     partialSum<PATH>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, oneSided);
                 io.first[i] = audibleSample(o.first * (st.level * sign1));
                 io.second[i] = audibleSample(o.second * (st.level * sign2));
             } else {
+                // A repeated sample right after a gathered one has its A, C and K.
+                const bool ratioKept =
+                    repeats && block.count > 0 && index[block.count - 1] == i - 1;
                 index[block.count] = i;
-                gather(block, s, p, st.level * sign1, st.level * sign2);
+                gather(block, s, *p, st.level * sign1, st.level * sign2, ratioKept);
             }
             advancePhases(st, s, lc.twoOverSr);
         }

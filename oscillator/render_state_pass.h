@@ -44,12 +44,20 @@ inline float audibleSample(double x) {
                : 0.0f;
 }
 
+// fmax(level - decayStep, 0.0) without the library call: NaN and every value up to +0.0 give
+// +0.0, as fmax does here (the level is never -0.0, so the one choice fmax leaves open, between
+// -0.0 and +0.0, never arises).
+inline double levelAfterStep(double level, double decayStep) {
+    const double l = level - decayStep;
+    return l > 0.0 ? l : 0.0;
+}
+
 // Sample i up to the sum. Returns false for a sample that writes 0.0 to both outputs: gate 0
 // (all three phases restart), or nothing to sound (a non-finite input, no partial in the
 // band: carrier and spacing restart, the comb phase stays). Otherwise fills `out`.
 inline bool stepToSynthesis(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t i,
                             SoundingSample &out) {
-    st.level = std::fmax(st.level - lc.decayStep, 0.0);
+    st.level = levelAfterStep(st.level, lc.decayStep);
     if (io.gate[i] == 0.0f) {
         st.carrier = st.spacing = st.comb = 0.0;
         return false;
@@ -89,6 +97,23 @@ inline bool stepToSynthesis(LoopState &st, const LoopConstants &lc, const BlockI
                              : combPhaseRotating(st.comb, io.combphase[i], lc.twoOverSr);
     out = {st.carrier, st.spacing, st.comb, C, A, st.K, f1, delta};
     return true;
+}
+
+// Sample i when every input equals sample i - 1's bit for bit and sample i - 1 sounded with
+// a count that the partial count kept (its K on entry equal to its K on exit): then
+// stepToSynthesis takes the same branches with the same values (a cached pitch, the same
+// spacing, the same pure partial count, ratio and comb step, a following comb phase equal to
+// the stored one), so only the level and a rotating comb phase move. `s` holds sample i - 1's
+// values on entry and sample i's on exit.
+inline void stepRepeatedInputs(LoopState &st, const LoopConstants &lc, float combphase,
+                               SoundingSample &s) {
+    st.level = levelAfterStep(st.level, lc.decayStep);
+    if (!lc.combFollows) {
+        st.comb = combPhaseRotating(st.comb, combphase, lc.twoOverSr);
+    }
+    s.phiC = st.carrier;
+    s.phiM = st.spacing;
+    s.phiQ = st.comb;
 }
 
 // After the sum. Wrapped completely, like the spacing: equal to one step wherever one step is

@@ -52,8 +52,9 @@ PowerOfRatio powerFor(bool precise, double A, double C, int32_t K) {
 // A block of random sums whose power does not dominate: phases over [-1, 1] with the
 // reduction's edges, some beyond it (state a host could leave), comb steps to +-3, ratios
 // across both signs and near +-1, counts from 0 to 10^6; hostile also gives NaN and huge
-// inputs (fast path only: the render loop keeps those off the precise passes).
-LaneBlock randomBlock(std::mt19937 &rng, bool precise, bool hostile) {
+// inputs (fast path only: the render loop keeps those off the precise passes). A held block
+// gives every lane lane 0's ratio, comb step, count, power and comb phase.
+LaneBlock randomBlock(std::mt19937 &rng, bool precise, bool hostile, bool held) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     const double edges[] = {0.0, -0.0, 0.5, -0.5, 1.0, -1.0, 0.25, 1.5, -2.5, 0x1p-30};
     auto phase = [&] {
@@ -91,6 +92,16 @@ LaneBlock randomBlock(std::mt19937 &rng, bool precise, bool hostile) {
         b.gain1[j] = rng() % 2 ? 1.0 : -0.73;
         b.gain2[j] = rng() % 2 ? -1.0 : 0.41;
     }
+    b.held = held;
+    for (int32_t j = 1; held && j < b.count; ++j) {
+        b.A[j] = b.A[0];
+        b.C[j] = b.C[0];
+        b.K[j] = b.K[0];
+        b.phiQ[j] = b.phiQ[0];
+        b.wr[j] = b.wr[0];
+        b.wi[j] = b.wi[0];
+        b.R[j] = b.R[0];
+    }
     return b;
 }
 
@@ -107,7 +118,7 @@ TEST(PartialSumLanes, FastPassEqualsThePerSampleSumBitForBit) {
         std::mt19937 rng(2024u);
         for (int32_t round = 0; round < 400; ++round) {
             const bool oneSided = round % 2 == 0;
-            const LaneBlock b = randomBlock(rng, false, round % 4 >= 2);
+            const LaneBlock b = randomBlock(rng, false, round % 4 >= 2, round % 8 >= 4);
             double first[LANE_BLOCK], second[LANE_BLOCK];
             table.fastDoubles[oneSided ? 1 : 0](b, first, second);
             for (int32_t j = 0; j < b.count; ++j) {
@@ -133,7 +144,7 @@ TEST(PartialSumLanes, PrecisePassStaysWithinOneBillionthOfThePerSampleSum) {
         double worst = 0.0;
         for (int32_t round = 0; round < 400; ++round) {
             const bool oneSided = round % 2 == 0;
-            const LaneBlock b = randomBlock(rng, true, false);
+            const LaneBlock b = randomBlock(rng, true, false, round % 4 >= 2);
             double first[LANE_BLOCK], second[LANE_BLOCK];
             table.preciseDoubles[oneSided ? 1 : 0](b, first, second);
             for (int32_t j = 0; j < b.count; ++j) {

@@ -91,15 +91,17 @@ std::vector<PinRange> ranges(bool hostile) {
     return r;
 }
 
-// Fills one block: each pin constant, audio-rate random, constant with a change part-way
-// (partial counts changing mid-block), or random with edge values.
+// Fills one block. Held blocks keep every pin at one value, or change it once part-way
+// (partial counts changing mid-block); the others give each pin a held value, audio-rate
+// random values, one change, or random values with edge values.
 void fillBlock(std::mt19937 &rng, const std::vector<PinRange> &r, int32_t n, bool edges,
                std::vector<float> (&in)[8]) {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const bool heldBlock = rng() % 2 == 0;
     for (int p = 0; p < 8; ++p) {
         auto value = [&] { return r[p].lo + (r[p].hi - r[p].lo) * unit(rng); };
-        const int kind = static_cast<int>(rng() % 4);
-        const float held = value();
+        const int kind = heldBlock ? (rng() % 4 == 0 ? 2 : 0) : static_cast<int>(rng() % 4);
+        const float held = p == GATE && heldBlock ? (rng() % 4 == 0 ? -1.0f : 1.0f) : value();
         const int32_t change = static_cast<int32_t>(rng() % static_cast<uint32_t>(n + 1));
         const float after = value();
         for (int32_t i = 0; i < n; ++i) {
@@ -110,8 +112,8 @@ void fillBlock(std::mt19937 &rng, const std::vector<PinRange> &r, int32_t n, boo
             in[p][static_cast<size_t>(i)] = v;
         }
     }
-    // A gate held open at the block start in most blocks, so the voice keeps sounding.
-    if (rng() % 4 != 0) {
+    // A gate open at the block start in most blocks, so the voice keeps sounding.
+    if (!heldBlock && rng() % 4 != 0) {
         in[GATE][0] = 1.0f;
     }
 }
