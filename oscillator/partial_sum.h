@@ -81,10 +81,11 @@ inline PartialSumTrig partialSumTrig(double phiC, double phiM, double C, double 
 // second the same with sin(pi (kC + phiQ)); Mode 2 gives sin(theta) sum A^|k| cos(k beta)
 // e^(i pi (|k| C + phiQ)) over k = -K..K, divided by 2 sum A^k. The fast path normalises with
 // |A|^(K+1), which differs from A^(K+1) for a negative A and even K. Finite for any A from a
-// float pin and any K.
+// float pin and any K. Always inlined: with two callers GCC 12 emits it out of line at -O2,
+// and the per-sample loop then pays a call and a bool per sample (65 -> 85 ns at K = 1000).
 template <SinePath Path>
-inline PartialSumOut partialSum(double phiC, double phiM, double phiQ, double C, double A,
-                                int32_t K, bool oneSided) {
+[[gnu::always_inline]] inline PartialSumOut
+partialSum(double phiC, double phiM, double phiQ, double C, double A, int32_t K, bool oneSided) {
     const PartialSumTrig t = partialSumTrig<Path>(phiC, phiM, C, phiQ, K);
     const double zr = A * t.cC;
     const double zi = A * t.sC;

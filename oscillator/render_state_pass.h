@@ -54,9 +54,11 @@ inline double levelAfterStep(double level, double decayStep) {
 
 // Sample i up to the sum. Returns false for a sample that writes 0.0 to both outputs: gate 0
 // (all three phases restart), or nothing to sound (a non-finite input, no partial in the
-// band: carrier and spacing restart, the comb phase stays). Otherwise fills `out`.
-inline bool stepToSynthesis(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t i,
-                            SoundingSample &out) {
+// band: carrier and spacing restart, the comb phase stays). Otherwise fills `out`. Always
+// inlined, so that the loop keeps the state in registers.
+[[gnu::always_inline]] inline bool stepToSynthesis(LoopState &st, const LoopConstants &lc,
+                                                   const BlockIo &io, int32_t i,
+                                                   SoundingSample &out) {
     st.level = levelAfterStep(st.level, lc.decayStep);
     if (io.gate[i] == 0.0f) {
         st.carrier = st.spacing = st.comb = 0.0;
