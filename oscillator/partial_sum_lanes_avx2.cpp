@@ -1,7 +1,7 @@
 // The lane passes on AVX2: four double lanes, the float kernel in four float lanes. Only the
-// functions between the target pragmas use AVX2: four double lanes, the float kernel in four float
-// lanes; every header with external inline functions is included before them, so no copy of those
-// is emitted here with wider instructions than the rest of the library.
+// functions between the target pragmas use AVX2; every header with external inline functions is
+// included before them, so no copy of those is emitted here with wider instructions than the
+// rest of the library.
 #include "oscillator/partial_sum_lanes.h"
 
 #if defined(__x86_64__)

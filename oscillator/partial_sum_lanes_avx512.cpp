@@ -1,8 +1,7 @@
-// The lane passes on AVX-512 (F, DQ, BW, VL): eight double lanes, the float kernel in eight float
-// lanes. Only the functions between the target pragmas use AVX-512 (F, DQ, BW, VL): eight double
-// lanes, the float kernel in eight float lanes; every header with external inline functions is
-// included before them, so no copy of those is emitted here with wider instructions than the rest
-// of the library.
+// The lane passes on AVX-512 (F, DQ, BW, VL): eight double lanes, the float kernel in eight
+// float lanes. Only the functions between the target pragmas use AVX-512; every header with
+// external inline functions is included before them, so no copy of those is emitted here with
+// wider instructions than the rest of the library.
 #include "oscillator/partial_sum_lanes.h"
 
 #if defined(__x86_64__)
