@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the builds and tests need, only those that are missing.
+# Installs the Debian packages the builds and tests need, only those that are missing, or the
+# packages named as arguments instead (optional tooling such as the peer engines).
 # Idempotent: on a machine that has them all it does nothing and prints nothing.
 set -euo pipefail
 
@@ -10,6 +11,7 @@ PACKAGES=(
     libsndfile1-dev nlohmann-json3-dev libfftw3-dev gnuplot-nox
     valgrind clang-14 libclang-rt-14-dev python3
 )
+[ $# -eq 0 ] || PACKAGES=("$@")
 
 missing=()
 for p in "${PACKAGES[@]}"; do
