@@ -1,6 +1,8 @@
 // Scalar sine and cosine of half-turn phases: a degree-15 odd Maclaurin polynomial after one
 // shift of the phase into [-0.5, 0.5]. The cosine is a second sine evaluation. The constants
 // are single-precision values, the arithmetic is double (or wider, on x87).
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 // pi rounded to single precision, 0x40490FDB.
@@ -16,7 +18,7 @@ constexpr float SIN_C15 = -0x1.ae7f3ep-41f; // -7.6471636e-13
 
 // sigma * sin(pi r) for r in [-0.5, 0.5], sigma +1 or -1: u = PI_F r, s = u^2, Horner in s
 // from c15 down, then sigma (u (p s + 1)). Nothing is added or clamped afterwards.
-inline double signedSinPiReduced(double r, double sigma) {
+static inline double signedSinPiReduced(double r, double sigma) {
     const double u = static_cast<double>(PI_F) * r;
     const double s = u * u;
     double p = static_cast<double>(SIN_C15);
@@ -32,7 +34,7 @@ inline double signedSinPiReduced(double r, double sigma) {
 // sin(pi x) into sinOut, then cos(pi x) into cosOut, the phase x used as it is (not rounded to
 // float). Within 2e-8 on [-1, 1]; the sine stays accurate on [-1.5, 1.5), beyond that (and the
 // cosine beyond [-1, 1]) the polynomial leaves its range and the error grows fast. NaN gives NaN.
-inline void sinCosPiUnrounded(double x, double &sinOut, double &cosOut) {
+static inline void sinCosPiUnrounded(double x, double &sinOut, double &cosOut) {
     double y = x;
     double sigmaS = 1.0;
     if (x < -0.5) {
@@ -52,6 +54,6 @@ inline void sinCosPiUnrounded(double x, double &sinOut, double &cosOut) {
 // The scalar kernel: sin(pi x) into sinOut, then cos(pi x) into cosOut, for a single-precision
 // phase in half-turns. Within 2e-8 of the true values on [-1, 1] (measured maximum 1.52e-8
 // over 4e6 phases). Pure; any thread; leaves the FP control settings alone.
-inline void sinCosPi(float x, double &sinOut, double &cosOut) {
+static inline void sinCosPi(float x, double &sinOut, double &cosOut) {
     sinCosPiUnrounded(static_cast<double>(x), sinOut, cosOut);
 }

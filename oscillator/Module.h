@@ -89,6 +89,9 @@ public:
     // The widest vector unit of the processor, for the split render loop; None keeps the
     // per-sample loop. Set at construction; tests lower it to try each narrower unit.
     VectorUnit m_vector_unit = VectorUnit::None;
+    // False: the per-sample loop compiled like the split loop, where a vector unit serves (the
+    // reference of the tests, bit for bit the same on the fast path).
+    bool m_split_loop = true;
 
 private:
     void *pinMember(int32_t index);

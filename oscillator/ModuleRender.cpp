@@ -7,6 +7,7 @@
 #include "oscillator/VoicePool.h"
 #include "oscillator/partial_sum.h"
 #include "oscillator/partial_sum_lanes.h"
+#include "oscillator/render_samples.h"
 #include "oscillator/render_split.h"
 #include "oscillator/render_state_pass.h"
 #include "oscillator/rounding.h"
@@ -52,25 +53,6 @@ void storeLoopState(Module &m, const LoopState &st) {
 
 } // namespace
 
-// The per-sample signal path over one block: the reference of the split loop, and the loop of
-// processors without a vector unit for it. Path and OneSided are fixed per block: "hq", the
-// processor and "Mode" do not change within a call.
-template <SinePath Path, bool OneSided>
-static void renderSamples(LoopState &st, const LoopConstants &lc, const BlockIo &io,
-                          int32_t sampleCount, double sign1, double sign2) {
-    for (int32_t i = 0; i < sampleCount; ++i) {
-        SoundingSample s;
-        if (!stepToSynthesis(st, lc, io, i, s)) {
-            io.first[i] = io.second[i] = 0.0f;
-            continue;
-        }
-        const PartialSumOut o = partialSum<Path>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, OneSided);
-        io.first[i] = audibleSample(o.first * (st.level * sign1));
-        io.second[i] = audibleSample(o.second * (st.level * sign2));
-        advancePhases(st, s, lc.twoOverSr);
-    }
-}
-
 void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
     if (!buffersBound()) {
         return; // a host that never bound the pins gets nothing written and no state change
@@ -111,8 +93,10 @@ void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
     // The split loop reproduces the per-sample loop of "hq" or of the four-lane kernel.
     const LanePass pass =
         (m_hq != 0 || m_use_sse) ? lanePass(m_vector_unit, m_hq != 0, oneSided) : nullptr;
-    if (pass != nullptr) {
+    if (pass != nullptr && m_split_loop) {
         renderSplit(st, lc, io, sampleCount, sign1, sign2, m_hq != 0, oneSided, pass);
+    } else if (pass != nullptr) {
+        renderSamplesLikeSplit(st, lc, io, sampleCount, sign1, sign2, m_hq != 0, oneSided);
     } else if (m_hq != 0) {
         oneSided ? renderSamples<SinePath::Precise, true>(st, lc, io, sampleCount, sign1, sign2)
                  : renderSamples<SinePath::Precise, false>(st, lc, io, sampleCount, sign1, sign2);

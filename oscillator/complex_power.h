@@ -1,6 +1,8 @@
 // w = z^(K+1) for the partial sum, z = A e^(i pi C): the real power of A by squaring (precise
 // path) or the complex power of z by squaring (fast path), with a guard that flushes values
 // below about 1e-41 to zero. The exponent K + 1 is formed unsigned, so K = INT32_MAX is safe.
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>
@@ -13,13 +15,13 @@ constexpr double PI_D = 3.141592653589793;
 // below about 2^-54 of it (1e-41) and flushes smaller values to zero.
 constexpr double EPSILON_F = static_cast<double>(1e-25f);
 
-inline double flushTiny(double v) {
+static inline double flushTiny(double v) {
     return (v + EPSILON_F) - EPSILON_F;
 }
 
 // K + 1 for a count K >= 0 (at most 2^31, no overflow). A negative K, outside the contract,
 // wraps to a large exponent without undefined behaviour.
-inline uint32_t powerExponent(int32_t K) {
+static inline uint32_t powerExponent(int32_t K) {
     return static_cast<uint32_t>(K) + 1u;
 }
 
@@ -30,7 +32,7 @@ struct PowerOfRatio {
 
 // Precise path: R = A^(K+1) by squaring, flushed; w = R (cos g, sin g), g = (C (K+1)) pi, the
 // angle evaluated without reduction.
-inline PowerOfRatio precisePower(double A, double C, int32_t K) {
+static inline PowerOfRatio precisePower(double A, double C, int32_t K) {
     double r = 1.0;
     double b = A;
     for (uint32_t n = powerExponent(K); n > 0; n >>= 1) {
@@ -47,7 +49,7 @@ inline PowerOfRatio precisePower(double A, double C, int32_t K) {
 
 // Fast path: z^(K+1) by complex squaring, R = |w|. The low five exponent bits run last and
 // flush r after every product, so tiny powers end as exact zeros rather than as subnormals.
-inline PowerOfRatio fastPower(double zr, double zi, int32_t K) {
+static inline PowerOfRatio fastPower(double zr, double zi, int32_t K) {
     double rr = 1.0, ri = 0.0;
     double br = zr, bi = zi;
     uint32_t n = powerExponent(K);

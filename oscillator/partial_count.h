@@ -2,6 +2,8 @@
 // all stay at or below the Nyquist frequency, cached from sample to sample and recomputed only
 // when it no longer fits. Works on the mirrored carrier P and spacing S >= 0, where the partial
 // frequencies are +-(P + k S).
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>
@@ -16,7 +18,7 @@ constexpr double ZERO_SPACING_HZ = 0.0001;
 // nearestInt for counts that are only ever lowered to: a value above int32 saturates to
 // INT32_MAX instead of giving INT32_MIN, so a huge band (a high sample rate over a tiny
 // spacing) keeps K = Nmax rather than silencing the sample.
-inline int32_t nearestCount(double x) {
+static inline int32_t nearestCount(double x) {
     if (x >= 2147483647.0) {
         return std::numeric_limits<int32_t>::max();
     }
@@ -30,8 +32,8 @@ inline int32_t nearestCount(double x) {
 // beyond Nyquist on the far side). Returns false for a silent sample: K is left negative (or
 // at Nmax for a pitch above Nyquist with zero spacing) and f1 is not written. Any input gives
 // a defined answer; a non-finite pitch or spacing, or a NaN Nyquist, makes the sample silent.
-inline bool countPartials(double f0, double delta, int32_t Nmax, int32_t &K, double nyquist,
-                          double &f1) {
+static inline bool countPartials(double f0, double delta, int32_t Nmax, int32_t &K, double nyquist,
+                                 double &f1) {
     const bool mirrored = delta < 0.0;
     const double P = mirrored ? -f0 : f0;
     const double S = mirrored ? -delta : delta;

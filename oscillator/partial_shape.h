@@ -1,5 +1,7 @@
 // The shape of the partial series from the pin samples: the amplitude ratio A of neighbouring
 // partials and the comb step and phase, all per sample, in double. Comb values are half-turns.
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>
@@ -13,18 +15,18 @@ constexpr double RATIO_NEAR_ONE = 1.0001;
 constexpr double COMB_ROTATION_HZ = 40.0;
 
 // A = 10 a, except that |A - 1| below 0.0001 gives 1.0001. Any float; NaN stays NaN.
-inline double amplitudeRatio(float a) {
+static inline double amplitudeRatio(float a) {
     const double A = 10.0 * static_cast<double>(a);
     return std::fabs(A - 1.0) < RATIO_GUARD ? RATIO_NEAR_ONE : A;
 }
 
 // Comb step C = 10 combfreq, wrapped by one step: within [-1, 1] for |10 combfreq| up to 3.
-inline double combStep(float combfreq) {
+static inline double combStep(float combfreq) {
     return wrapOnce(10.0 * static_cast<double>(combfreq));
 }
 
 // Comb phase with "cyclic" off: 10 combphase, wrapped by one step.
-inline double combPhaseFollowing(float combphase) {
+static inline double combPhaseFollowing(float combphase) {
     return wrapOnce(10.0 * static_cast<double>(combphase));
 }
 
@@ -33,6 +35,6 @@ inline double combPhaseFollowing(float combphase) {
 // sample, so it is wrapped completely: where one step is enough (an advance of at most 2) the
 // result is the one-step wrap's, and a huge "combphase" (2.2e8 and up) cannot leave it outside
 // [-1, 1] for the rest of the note.
-inline double combPhaseRotating(double phase, float combphase, double twoOverSr) {
+static inline double combPhaseRotating(double phase, float combphase, double twoOverSr) {
     return wrapComplete(phase + twoOverSr * static_cast<double>(combphase) * COMB_ROTATION_HZ);
 }

@@ -2,6 +2,8 @@
 // z^k, z = A e^(i pi C): N / D rotated by the comb phase and scaled by (A - 1) / (2 (R - 1)),
 // that is divided by twice the sum of A^k. Cost independent of K except for the power, one
 // step per bit of K + 1. All phases in half-turns.
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>
@@ -38,14 +40,15 @@ struct PartialSumTrig {
 // taken off K phiM, leaving a phase in [-1, 1] that keeps its double precision, so the
 // polynomial stays in range however large K is. NaN, or a phase beyond 2^32 half-turns, gives
 // an arbitrary but defined value.
-inline void sinCosPiOfMultiple(int32_t K, double phiM, double &sK, double &cK) {
+static inline void sinCosPiOfMultiple(int32_t K, double phiM, double &sK, double &cK) {
     const double y = static_cast<double>(K) * phiM * 0.5;
     const double x = wrapOnce(2.0 * (y - static_cast<double>(nearestInt(y - 0.5))));
     sinCosPiUnrounded(x, sK, cK);
 }
 
 template <SinePath Path>
-inline PartialSumTrig partialSumTrig(double phiC, double phiM, double C, double phiQ, int32_t K) {
+static inline PartialSumTrig partialSumTrig(double phiC, double phiM, double C, double phiQ,
+                                            int32_t K) {
     PartialSumTrig t;
     if constexpr (Path == SinePath::Precise) {
         t.sc = std::sin(phiC * PI_D);
@@ -84,7 +87,7 @@ inline PartialSumTrig partialSumTrig(double phiC, double phiM, double C, double 
 // float pin and any K. Always inlined: with two callers GCC 12 emits it out of line at -O2,
 // and the per-sample loop then pays a call and a bool per sample (65 -> 85 ns at K = 1000).
 template <SinePath Path>
-[[gnu::always_inline]] inline PartialSumOut
+[[gnu::always_inline]] static inline PartialSumOut
 partialSum(double phiC, double phiM, double phiQ, double C, double A, int32_t K, bool oneSided) {
     const PartialSumTrig t = partialSumTrig<Path>(phiC, phiM, C, phiQ, K);
     const double zr = A * t.cC;

@@ -2,7 +2,6 @@
 #include "oscillator/partial_sum_lanes.h"
 
 bool lanePassTable(VectorUnit unit, LanePassTable &table) {
-#if defined(__x86_64__)
     switch (unit) {
     case VectorUnit::Sse2:
         table = lanePassesSse2();
@@ -16,11 +15,6 @@ bool lanePassTable(VectorUnit unit, LanePassTable &table) {
     default:
         return false;
     }
-#else
-    (void)unit;
-    (void)table;
-    return false;
-#endif
 }
 
 LanePass lanePass(VectorUnit unit, bool precise, bool oneSided) {

@@ -51,16 +51,13 @@ struct LanePassTable {
     SinCosLanes sinCos;
 };
 
-// The pass for a unit, or null where the unit has none: VectorUnit::None, and every unit on
-// 32-bit builds, whose per-sample loop keeps x87 doubles that a vector pass cannot reproduce.
+// The pass for a unit, or null for VectorUnit::None.
 LanePass lanePass(VectorUnit unit, bool precise, bool oneSided);
 // The whole table of a unit; false where lanePass gives null.
 bool lanePassTable(VectorUnit unit, LanePassTable &table);
 
-#if defined(__x86_64__)
-// The tables of each width, from the files of that width (x86-64 builds only). Call only when
-// widestVectorUnit() reports that unit or a wider one.
+// The tables of each width, from the files of that width. Call only when widestVectorUnit()
+// reports that unit or a wider one.
 LanePassTable lanePassesSse2();
 LanePassTable lanePassesAvx2();
 LanePassTable lanePassesAvx512();
-#endif

@@ -2,11 +2,8 @@
 // functions between the target pragmas use AVX2; every header with external inline functions is
 // included before them, so no copy of those is emitted here with wider instructions than the
 // rest of the library.
+// Their scalar doubles are SSE2 too (fpmath=sse), which 32-bit builds do not use by default.
 #include "oscillator/partial_sum_lanes.h"
-
-#if defined(__x86_64__)
-
-#include <immintrin.h>
 
 #include <cfloat>
 #include <cstdint>
@@ -19,7 +16,7 @@
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2", "fpmath=sse")
 #endif
 
 namespace {
@@ -30,9 +27,11 @@ typedef int64_t VI __attribute__((vector_size(32)));
 typedef float VF __attribute__((vector_size(16)));
 typedef int32_t VFI __attribute__((vector_size(16)));
 
-// Round half to even whatever the rounding mode, like nearestInt.
+// Round half to even whatever the rounding mode, like nearestInt: VROUNDPD with immediate 8
+// (nearest, exceptions suppressed). The builtin, not the intrinsic: the intrinsic's x87
+// arithmetic setting differs from this file's, so GCC will not inline it on 32-bit builds.
 inline VD roundHalfEven(VD v) {
-    return (VD)_mm256_round_pd((__m256d)v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    return __builtin_ia32_roundpd256(v, 0x8);
 }
 
 } // namespace
@@ -47,6 +46,4 @@ LanePassTable lanePassesAvx2() {
 #pragma clang attribute pop
 #else
 #pragma GCC pop_options
-#endif
-
 #endif

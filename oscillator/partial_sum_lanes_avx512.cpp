@@ -2,11 +2,8 @@
 // float lanes. Only the functions between the target pragmas use AVX-512; every header with
 // external inline functions is included before them, so no copy of those is emitted here with
 // wider instructions than the rest of the library.
+// Their scalar doubles are SSE2 too (fpmath=sse), which 32-bit builds do not use by default.
 #include "oscillator/partial_sum_lanes.h"
-
-#if defined(__x86_64__)
-
-#include <immintrin.h>
 
 #include <cfloat>
 #include <cstdint>
@@ -20,7 +17,7 @@
                              apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl", "fpmath=sse")
 #endif
 
 namespace {
@@ -31,10 +28,12 @@ typedef int64_t VI __attribute__((vector_size(64)));
 typedef float VF __attribute__((vector_size(32)));
 typedef int32_t VFI __attribute__((vector_size(32)));
 
-// Round half to even whatever the rounding mode, like nearestInt.
+// Round half to even whatever the rounding mode, like nearestInt: VRNDSCALEPD with immediate
+// 8 (nearest, exceptions suppressed), every lane, current rounding control (4) for the rest.
+// The builtin, not the intrinsic: the intrinsic's x87 arithmetic setting differs from this
+// file's, so GCC will not inline it on 32-bit builds.
 inline VD roundHalfEven(VD v) {
-    return (VD)_mm512_maskz_roundscale_pd(0xff, (__m512d)v,
-                                          _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    return __builtin_ia32_rndscalepd_mask(v, 0x8, VD{}, 0xff, 4);
 }
 
 } // namespace
@@ -49,6 +48,4 @@ LanePassTable lanePassesAvx512() {
 #pragma clang attribute pop
 #else
 #pragma GCC pop_options
-#endif
-
 #endif

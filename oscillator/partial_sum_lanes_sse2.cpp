@@ -2,11 +2,8 @@
 // functions between the target pragmas use SSE2; every header with external inline functions is
 // included before them, so no copy of those is emitted here with wider instructions than the
 // rest of the library.
+// Their scalar doubles are SSE2 too (fpmath=sse), which 32-bit builds do not use by default.
 #include "oscillator/partial_sum_lanes.h"
-
-#if defined(__x86_64__)
-
-#include <immintrin.h>
 
 #include <cfloat>
 #include <cstdint>
@@ -19,7 +16,7 @@
 #pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("sse2")
+#pragma GCC target("sse2", "fpmath=sse")
 #endif
 
 namespace {
@@ -48,6 +45,4 @@ LanePassTable lanePassesSse2() {
 #pragma clang attribute pop
 #else
 #pragma GCC pop_options
-#endif
-
 #endif

@@ -1,12 +1,14 @@
 // Wraps of phases in half-turns back toward [-1, 1]. wrapComplete is the closed form of the
 // loop "while above 1 subtract 2; while below -1 add 2", bit for bit, in constant time.
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>
 
 // One step: above 1 subtract 2, else below -1 add 2. Any double; a value beyond +-3 stays
 // outside [-1, 1], NaN stays NaN.
-inline double wrapOnce(double x) {
+static inline double wrapOnce(double x) {
     if (x > 1.0) {
         return x - 2.0;
     }
@@ -27,7 +29,7 @@ constexpr double WRAP_EXACT_LIMIT = 9007199254740992.0; // 2^53
 // else the result in (-1, 1] for x above 1 and in [-1, 1) for x below -1 (a whole number of
 // turns gives +0.0). 0.0 for NaN, infinities and |x| from 2^53 on, where every finite value
 // is an even integer and the loop, where it ends, ends at 0.0 too.
-inline double wrapComplete(double x) {
+static inline double wrapComplete(double x) {
     if (x >= -1.0 && x <= 1.0) {
         return x;
     }

@@ -1,5 +1,7 @@
 // Pitch and partial spacing in Hz from the pin samples (1.0 on a pin = 10 V, 1 V per octave).
 // The pitch is rounded to float once, so a cached pitch equals a recomputed one bit for bit.
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>
@@ -11,14 +13,14 @@ constexpr double MODE2_SPACING_FOLD_BELOW_HZ = -0.000001;
 // 440 * 2^(10 fc - 5) Hz, evaluated as 440 exp((10 fc - 5) ln 2) in double and rounded to
 // float: fc 0.5 (5 V) is exactly 440 Hz, each 0.1 one octave. Any float: above about 12.42
 // the pitch is +inf, below about -15.3 it is 0 (subnormal below -12.9), NaN gives NaN.
-inline float pitchFromFc(float fc) {
+static inline float pitchFromFc(float fc) {
     const double octaves = 10.0 * static_cast<double>(fc) - 5.0;
     return static_cast<float>(440.0 * std::exp(octaves * LN_2));
 }
 
 // Spacing of neighbouring partials in Hz: (|f0| fm1 + detune) * 10, in double. fm1 0.1 makes it
 // the pitch (a harmonic series); detune adds 10 Hz per unit. Any sign; NaN in, NaN out.
-inline double spacingHz(float f0, float fm1, float detune) {
+static inline double spacingHz(float f0, float fm1, float detune) {
     return (std::fabs(static_cast<double>(f0)) * static_cast<double>(fm1) +
             static_cast<double>(detune)) *
            10.0;
@@ -26,6 +28,6 @@ inline double spacingHz(float f0, float fm1, float detune) {
 
 // Mode 2 only (m_mode exactly 2): a spacing below -0.000001 Hz is mirrored to positive; between
 // -0.000001 and 0 it keeps its sign. NaN stays NaN.
-inline double foldMode2Spacing(double delta) {
+static inline double foldMode2Spacing(double delta) {
     return delta < MODE2_SPACING_FOLD_BELOW_HZ ? -delta : delta;
 }

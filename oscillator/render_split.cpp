@@ -1,15 +1,35 @@
 // The split render loop. The sequential pass is the per-sample loop's own steps; only the sum
 // moves: into a vector pass, or, for the rare samples the vector pass does not cover, into the
 // per-sample sum itself.
-#include "oscillator/render_split.h"
+//
+// On 32-bit builds everything after the target pragma uses SSE2 doubles (fpmath=sse) instead
+// of x87: the split loop runs only where a vector unit exists, and its sequential pass, power
+// and per-sample sums must round as the lane passes do. The headers with external inline
+// functions (the standard library's, the SDK's, the module's) come before the pragma, so no
+// copy of theirs is emitted here with SSE2 code; the maths headers after it have internal
+// linkage.
+#include "kernels/cpu_features.h"
+#include "oscillator/Module.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+
+#if defined(__i386__)
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
+#else
+#pragma GCC target("sse2", "fpmath=sse")
+#endif
+#endif
 
 #include "kernels/sin_cos_pi4.h"
 #include "oscillator/complex_power.h"
 #include "oscillator/partial_sum.h"
+#include "oscillator/render_samples.h"
+#include "oscillator/render_split.h"
 
 namespace {
 
@@ -185,3 +205,19 @@ void renderSplit(LoopState &st, const LoopConstants &lc, const BlockIo &io, int3
         renderSplitPath<false>(st, lc, io, sampleCount, sign1, sign2, oneSided, pass);
     }
 }
+
+void renderSamplesLikeSplit(LoopState &st, const LoopConstants &lc, const BlockIo &io,
+                            int32_t sampleCount, double sign1, double sign2, bool precise,
+                            bool oneSided) {
+    if (precise) {
+        oneSided ? renderSamples<SinePath::Precise, true>(st, lc, io, sampleCount, sign1, sign2)
+                 : renderSamples<SinePath::Precise, false>(st, lc, io, sampleCount, sign1, sign2);
+    } else {
+        oneSided ? renderSamples<SinePath::FastSse, true>(st, lc, io, sampleCount, sign1, sign2)
+                 : renderSamples<SinePath::FastSse, false>(st, lc, io, sampleCount, sign1, sign2);
+    }
+}
+
+#if defined(__i386__) && defined(__clang__)
+#pragma clang attribute pop
+#endif

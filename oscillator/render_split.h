@@ -15,3 +15,10 @@
 // "hq" samples with angles beyond the vector sine's range, take the per-sample sum.
 void renderSplit(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t sampleCount,
                  double sign1, double sign2, bool precise, bool oneSided, LanePass pass);
+
+// The per-sample loop compiled as the split loop is (with SSE2 doubles on 32-bit builds, where
+// the module's own per-sample loop keeps x87): what renderSplit reproduces, bit for bit on the
+// fast path. Fast path with the four-lane kernel, or "hq".
+void renderSamplesLikeSplit(LoopState &st, const LoopConstants &lc, const BlockIo &io,
+                            int32_t sampleCount, double sign1, double sign2, bool precise,
+                            bool oneSided);

@@ -1,6 +1,8 @@
 // The render loop's cheap sequential steps of one sample (level, gate, pitch cache, spacing,
 // partial count, ratio, comb) and the phase advance after the sum, shared by the per-sample
 // loop and the split loop, so that both carry the state with the same arithmetic in one order.
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cfloat>
@@ -37,7 +39,7 @@ struct SoundingSample {
 // The sample written to a host buffer: a normal float, or 0.0. NaN, infinities (a gain that
 // ran away, a product that overflowed) and subnormals (which slow every filter downstream)
 // never leave the module. The range test comes first, so the narrowing is always defined.
-inline float audibleSample(double x) {
+static inline float audibleSample(double x) {
     const double m = std::fabs(x);
     return (m >= static_cast<double>(FLT_MIN) && m <= static_cast<double>(FLT_MAX))
                ? static_cast<float>(x)
@@ -47,7 +49,7 @@ inline float audibleSample(double x) {
 // fmax(level - decayStep, 0.0) without the library call: NaN and every value up to +0.0 give
 // +0.0, as fmax does here (the level is never -0.0, so the one choice fmax leaves open, between
 // -0.0 and +0.0, never arises).
-inline double levelAfterStep(double level, double decayStep) {
+static inline double levelAfterStep(double level, double decayStep) {
     const double l = level - decayStep;
     return l > 0.0 ? l : 0.0;
 }
@@ -56,9 +58,9 @@ inline double levelAfterStep(double level, double decayStep) {
 // (all three phases restart), or nothing to sound (a non-finite input, no partial in the
 // band: carrier and spacing restart, the comb phase stays). Otherwise fills `out`. Always
 // inlined, so that the loop keeps the state in registers.
-[[gnu::always_inline]] inline bool stepToSynthesis(LoopState &st, const LoopConstants &lc,
-                                                   const BlockIo &io, int32_t i,
-                                                   SoundingSample &out) {
+[[gnu::always_inline]] static inline bool stepToSynthesis(LoopState &st, const LoopConstants &lc,
+                                                          const BlockIo &io, int32_t i,
+                                                          SoundingSample &out) {
     st.level = levelAfterStep(st.level, lc.decayStep);
     if (io.gate[i] == 0.0f) {
         st.carrier = st.spacing = st.comb = 0.0;
@@ -107,8 +109,8 @@ inline double levelAfterStep(double level, double decayStep) {
 // spacing, the same pure partial count, ratio and comb step, a following comb phase equal to
 // the stored one), so only the level and a rotating comb phase move. `s` holds sample i - 1's
 // values on entry and sample i's on exit.
-inline void stepRepeatedInputs(LoopState &st, const LoopConstants &lc, float combphase,
-                               SoundingSample &s) {
+static inline void stepRepeatedInputs(LoopState &st, const LoopConstants &lc, float combphase,
+                                      SoundingSample &s) {
     st.level = levelAfterStep(st.level, lc.decayStep);
     if (!lc.combFollows) {
         st.comb = combPhaseRotating(st.comb, combphase, lc.twoOverSr);
@@ -121,7 +123,7 @@ inline void stepRepeatedInputs(LoopState &st, const LoopConstants &lc, float com
 // After the sum. Wrapped completely, like the spacing: equal to one step wherever one step is
 // enough, and bounded when a carrier far above the sample rate sounds with a kept count (a
 // pitch of 1.5e10 Hz over a spacing near FLT_MAX advances it by 7e5 per sample).
-inline void advancePhases(LoopState &st, const SoundingSample &s, double twoOverSr) {
+static inline void advancePhases(LoopState &st, const SoundingSample &s, double twoOverSr) {
     st.carrier = wrapComplete(st.carrier + s.f1 * twoOverSr);
     st.spacing = wrapComplete(st.spacing + s.delta * twoOverSr);
 }

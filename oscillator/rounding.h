@@ -1,5 +1,7 @@
 // The one float-to-integer conversion of the module: nearest, ties to even, independent of the
 // FP rounding mode, with a defined answer for every double.
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +13,7 @@ constexpr int32_t NEAREST_INT_OUT_OF_RANGE = std::numeric_limits<int32_t>::min()
 // x rounded to the nearest integer, ties to even: 2.5 -> 2, 3.5 -> 4, -2.5 -> -2. Exact for
 // every double. Results outside int32 (from 2147483647.5 up, below -2147483648.5) and NaN give
 // INT32_MIN. -2147483648.5 rounds to the even -2147483648, which is in range.
-inline int32_t nearestInt(double x) {
+static inline int32_t nearestInt(double x) {
     if (!(x >= -2147483648.5 && x < 2147483647.5)) {
         return NEAREST_INT_OUT_OF_RANGE;
     }

@@ -2,9 +2,6 @@
 // path bit for bit, precise path within 1e-9; and the precise vector sine against long double
 // sinl and cosl. On every vector unit of this processor.
 #include "kernels/cpu_features.h"
-#include "kernels/sin_cos_pi4.h"
-#include "oscillator/complex_power.h"
-#include "oscillator/partial_sum.h"
 #include "oscillator/partial_sum_lanes.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +13,38 @@
 #include <random>
 #include <string>
 #include <vector>
+
+// The per-sample sums and powers the passes reproduce, in the arithmetic of the split loop's
+// files: SSE2 doubles on 32-bit builds too, where this file's other code keeps x87.
+#if defined(__i386__)
+#pragma GCC push_options
+#pragma GCC target("sse2", "fpmath=sse")
+#endif
+
+#include "kernels/sin_cos_pi4.h"
+#include "oscillator/complex_power.h"
+#include "oscillator/partial_sum.h"
+
+// External linkage: GCC gives internal functions of an SSE2 region an SSE calling convention
+// that callers outside it cannot use.
+PowerOfRatio powerFor(bool precise, double A, double C, int32_t K) {
+    if (precise) {
+        return precisePower(A, C, K);
+    }
+    double sC, cC, unused[6];
+    sinCosPi4(C, sC, cC, C, unused[0], unused[1], C, unused[2], unused[3], C, unused[4], unused[5]);
+    return fastPower(A * cC, A * sC, K);
+}
+
+template <SinePath Path> PartialSumOut reference(const LaneBlock &b, int32_t j, bool oneSided) {
+    const PartialSumOut o = partialSum<Path>(b.phiC[j], b.phiM[j], b.phiQ[j], b.C[j], b.A[j],
+                                             static_cast<int32_t>(b.K[j]), oneSided);
+    return {o.first * b.gain1[j], o.second * b.gain2[j]};
+}
+
+#if defined(__i386__)
+#pragma GCC pop_options
+#endif
 
 namespace {
 
@@ -38,15 +67,6 @@ uint64_t bits(double x) {
     uint64_t b;
     std::memcpy(&b, &x, sizeof b);
     return b;
-}
-
-PowerOfRatio powerFor(bool precise, double A, double C, int32_t K) {
-    if (precise) {
-        return precisePower(A, C, K);
-    }
-    double sC, cC, unused[6];
-    sinCosPi4(C, sC, cC, C, unused[0], unused[1], C, unused[2], unused[3], C, unused[4], unused[5]);
-    return fastPower(A * cC, A * sC, K);
 }
 
 // A block of random sums whose power does not dominate: phases over [-1, 1] with the
@@ -103,12 +123,6 @@ LaneBlock randomBlock(std::mt19937 &rng, bool precise, bool hostile, bool held) 
         b.R[j] = b.R[0];
     }
     return b;
-}
-
-template <SinePath Path> PartialSumOut reference(const LaneBlock &b, int32_t j, bool oneSided) {
-    const PartialSumOut o = partialSum<Path>(b.phiC[j], b.phiM[j], b.phiQ[j], b.C[j], b.A[j],
-                                             static_cast<int32_t>(b.K[j]), oneSided);
-    return {o.first * b.gain1[j], o.second * b.gain2[j]};
 }
 
 } // namespace

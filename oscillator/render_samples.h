@@ -1,0 +1,29 @@
+// The per-sample signal path over one block: for each sample the state steps, the closed-form
+// sum and the phase advance, in that order. The module's loop on processors without a vector
+// unit for the split loop, and the reference the split loop reproduces.
+// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
+// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
+#pragma once
+
+#include <cstdint>
+
+#include "oscillator/partial_sum.h"
+#include "oscillator/render_state_pass.h"
+
+// Path and OneSided are fixed per block: "hq", the processor and "Mode" do not change within
+// a call.
+template <SinePath Path, bool OneSided>
+static inline void renderSamples(LoopState &st, const LoopConstants &lc, const BlockIo &io,
+                                 int32_t sampleCount, double sign1, double sign2) {
+    for (int32_t i = 0; i < sampleCount; ++i) {
+        SoundingSample s;
+        if (!stepToSynthesis(st, lc, io, i, s)) {
+            io.first[i] = io.second[i] = 0.0f;
+            continue;
+        }
+        const PartialSumOut o = partialSum<Path>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, OneSided);
+        io.first[i] = audibleSample(o.first * (st.level * sign1));
+        io.second[i] = audibleSample(o.second * (st.level * sign2));
+        advancePhases(st, s, lc.twoOverSr);
+    }
+}
