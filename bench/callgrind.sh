@@ -5,7 +5,8 @@
 # process calls) is collected, so setup and teardown do not count. Repeatable where timings
 # are not. Usage: bench/callgrind.sh [BUILD_DIR]   (default build/native)
 # Environment: SAMPLES (default 88200), BLOCKS (default "64 1024"), KS (default "10 1000"; the
-# ratio is printed when both 10 and 1000 are among them), MODES (default 1).
+# ratio is printed when both 10 and 1000 are among them), MODES (default 1), MODULATED (default
+# 0; 1 gives "a", "combfreq" and "combphase" a new value at every sample).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -15,6 +16,7 @@ SAMPLES=${SAMPLES:-88200}
 BLOCKS=${BLOCKS:-64 1024}
 KS=${KS:-10 1000}
 MODES=${MODES:-1}
+MODULATED=${MODULATED:-0}
 OUT=$BUILD/callgrind
 command -v valgrind >/dev/null || { echo "callgrind.sh: valgrind is missing (scripts/install-deps.sh)" >&2; exit 1; }
 [ -x "$DRIVER" ] || { echo "callgrind.sh: $DRIVER not built (make native)" >&2; exit 1; }
@@ -22,11 +24,11 @@ mkdir -p "$OUT"
 
 # Prints "instructions samples realK" for one run.
 count() { # hq K block mode
-    local name=$OUT/hq$1-mode$4-K$2-block$3
+    local name=$OUT/hq$1-mode$4-K$2-block$3-mod$MODULATED
     local line
     line=$(valgrind --tool=callgrind --collect-atstart=no --toggle-collect=countedProcessCalls \
         --callgrind-out-file="$name.out" --log-file="$name.log" \
-        "$DRIVER" "$1" "$4" "$2" "$3" "$SAMPLES")
+        "$DRIVER" "$1" "$4" "$2" "$3" "$SAMPLES" "$MODULATED")
     local ir
     ir=$(sed -n 's/^summary: *//p' "$name.out")
     local samples=${line##*samples=}
@@ -35,7 +37,7 @@ count() { # hq K block mode
     echo "$ir $samples $k"
 }
 
-printf 'callgrind: one voice, %s samples per run\n' "$SAMPLES"
+printf 'callgrind: one voice, %s samples per run, modulated %s\n' "$SAMPLES" "$MODULATED"
 printf '%-5s %4s %6s %6s %8s %14s %12s\n' path mode block K real_K instructions per_sample
 declare -A per
 for mode in $MODES; do

@@ -1,11 +1,14 @@
 // A fixed amount of rendering for callgrind to count: one sounding voice, set up as the process
 // entry benchmark sets it up, then `blocks` process calls inside countedProcessCalls, the one
 // function callgrind.sh collects (--collect-atstart=no --toggle-collect=countedProcessCalls).
-// Usage: tarn_count_instructions HQ MODE K BLOCK SAMPLES; prints what was rendered.
+// Usage: tarn_count_instructions HQ MODE K BLOCK SAMPLES [MODULATED]; prints what was
+// rendered. MODULATED 1 gives "a", "combfreq" and "combphase" a new value at every sample of the
+// block, drawn as the modulated process entry benchmark draws them.
 #include "bench/SoundingVoices.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
 // Not inlined, not renamed: callgrind finds it by this name.
 extern "C" __attribute__((noinline)) void countedProcessCalls(SoundingVoices &voices, long blocks) {
@@ -15,8 +18,8 @@ extern "C" __attribute__((noinline)) void countedProcessCalls(SoundingVoices &vo
 }
 
 int main(int argc, char **argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s HQ MODE K BLOCK SAMPLES\n", argv[0]);
+    if (argc != 6 && argc != 7) {
+        std::fprintf(stderr, "usage: %s HQ MODE K BLOCK SAMPLES [MODULATED]\n", argv[0]);
         return 1;
     }
     const long hq = std::strtol(argv[1], nullptr, 10);
@@ -24,8 +27,9 @@ int main(int argc, char **argv) {
     const long K = std::strtol(argv[3], nullptr, 10);
     const long block = std::strtol(argv[4], nullptr, 10);
     const long samples = std::strtol(argv[5], nullptr, 10);
+    const long modulated = argc == 7 ? std::strtol(argv[6], nullptr, 10) : 0;
     if (hq < 0 || hq > 1 || mode < 1 || mode > 2 || K < 0 || K > 100000 || block < 1 ||
-        block > 4096 || samples < block) {
+        block > 4096 || samples < block || modulated < 0 || modulated > 1) {
         std::fprintf(stderr, "%s: argument out of range\n", argv[0]);
         return 1;
     }
@@ -33,6 +37,18 @@ int main(int argc, char **argv) {
         setupForPartials(static_cast<int32_t>(K), static_cast<int16_t>(hq),
                          static_cast<int16_t>(mode), static_cast<int32_t>(block), 1);
     SoundingVoices voices(setup);
+    if (modulated != 0) {
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<float> ratio(0.02f, 0.095f), comb(-0.1f, 0.1f);
+        float *a = voices.input(0, "a");
+        float *combfreq = voices.input(0, "combfreq");
+        float *combphase = voices.input(0, "combphase");
+        for (long i = 0; i < block; ++i) {
+            a[i] = ratio(rng);
+            combfreq[i] = comb(rng);
+            combphase[i] = comb(rng);
+        }
+    }
     // Once outside the counted function, so that lazy symbol binding is not counted.
     voices.process();
     const long blocks = samples / block;
@@ -41,7 +57,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "%s: the voice does not sound\n", argv[0]);
         return 2;
     }
-    std::printf("hq=%ld mode=%ld K=%d block=%ld samples=%ld\n", hq, mode, partialCountOf(setup),
-                block, blocks * block);
+    std::printf("hq=%ld mode=%ld K=%d block=%ld modulated=%ld samples=%ld\n", hq, mode,
+                partialCountOf(setup), block, modulated, blocks * block);
     return 0;
 }
