@@ -75,3 +75,8 @@ static inline PowerOfRatio fastPower(double zr, double zi, int32_t K) {
     }
     return {rr, ri, std::sqrt(rr * rr + ri * ri)};
 }
+
+// Beyond |R| = 2^400 the partial sum's part of N without w is below 2^-400 of the part with w
+// for any A from a float pin (|A| < 3.5e39), and the direct evaluation would soon overflow in
+// w, D^2 (R - 1) or R itself (A = 1.5 with K above about 1750 already does), giving NaN or 0.
+constexpr double DOMINANT_POWER_LIMIT = 0x1p400;

@@ -25,11 +25,6 @@ struct PartialSumOut {
     double second;
 };
 
-// Beyond |R| = 2^400 the part of N without w is below 2^-400 of the part with w for any A from
-// a float pin (|A| < 3.5e39), and the direct evaluation would soon overflow in w, D^2 (R - 1)
-// or R itself (A = 1.5 with K above about 1750 already does), giving NaN or 0.
-constexpr double DOMINANT_POWER_LIMIT = 0x1p400;
-
 // Sines and cosines of the carrier (c), spacing (m), comb step (C), comb phase (q) and K times
 // the spacing phase (K).
 struct PartialSumTrig {

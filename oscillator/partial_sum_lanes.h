@@ -11,8 +11,9 @@
 constexpr int32_t LANE_BLOCK = 64;
 
 // The sounding samples of one sub-block, lane j for the j-th of them. Inputs of the sum, the
-// power z^(K+1) (w, R, from the reference power of the path), and the factors level * sign of
-// the two outputs. Lanes from `count` up to the next multiple of 8 repeat the last sample.
+// power z^(K+1) (w, R, from the reference power of the path) or a request that the pass form
+// it, and the factors level * sign of the two outputs. Lanes from `count` up to the next
+// multiple of 8 repeat the last sample.
 struct LaneBlock {
     alignas(64) double phiC[LANE_BLOCK];  // carrier phase, half-turns
     alignas(64) double phiM[LANE_BLOCK];  // spacing phase, half-turns
@@ -25,30 +26,40 @@ struct LaneBlock {
     alignas(64) double R[LANE_BLOCK];     // normalisation magnitude, |R| <= 2^400
     alignas(64) double gain1[LANE_BLOCK]; // level * sign of the first signal
     alignas(64) double gain2[LANE_BLOCK]; // level * sign of the second signal
+    uint64_t powerLanes;                  // bit j: lane j's power is left to the pass
     int32_t count;                        // sounding samples gathered, 1..LANE_BLOCK
     bool held; // every lane has lane 0's A, C, K, power and comb phase, bit for bit
 };
 
 // Writes lane j's two output samples (after the gains and audibleSample's rule) to first[j]
-// and second[j] for every lane j of the padded count. Pure; no allocation.
-using LanePass = void (*)(const LaneBlock &block, float *first, float *second);
+// and second[j] for every lane j of the padded count. Where the pass forms the power it also
+// tests it: the result has bit j set for a lane whose power dominates (|R| > 2^400, or R not
+// finite) or, on the precise path, whose angle gamma = (K + 1) C pi is beyond the vector
+// sine's range; those lanes' outputs are meaningless, and the caller evaluates them with
+// partialSum. Lanes with a given power are never reported. Pure; no allocation.
+using LanePass = uint64_t (*)(const LaneBlock &block, float *first, float *second);
 
 // The same sums times the gains, kept in double, for the tests of the passes.
-using LanePassDoubles = void (*)(const LaneBlock &block, double *first, double *second);
+using LanePassDoubles = uint64_t (*)(const LaneBlock &block, double *first, double *second);
 
 // sin and cos of n angles in radians (|a| below 1.6e6) with the precise passes' vector sine,
 // n a multiple of 8; for its tests.
 using SinCosLanes = void (*)(const double *angle, double *sinOut, double *cosOut, int32_t n);
 
+// The power z^(K+1) of every lane of the padded count as the passes form it from the lane's A,
+// C and K (powerLanes and the given powers ignored), into wr, wi and R; for its tests.
+using PowerLanes = void (*)(const LaneBlock &block, double *wr, double *wi, double *R);
+
 // The passes of one vector unit: fast path (the four-lane kernel's results) and precise path,
 // each for Mode 2 (index 0) and Mode 1 (index 1), their double-precision twins, and the
-// precise sine they use.
+// precise sine and the powers (fast, precise) they use.
 struct LanePassTable {
     LanePass fast[2];
     LanePass precise[2];
     LanePassDoubles fastDoubles[2];
     LanePassDoubles preciseDoubles[2];
     SinCosLanes sinCos;
+    PowerLanes powers[2];
 };
 
 // The pass for a unit, or null for VectorUnit::None.

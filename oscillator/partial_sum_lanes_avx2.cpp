@@ -34,6 +34,11 @@ inline VD roundHalfEven(VD v) {
     return __builtin_ia32_roundpd256(v, 0x8);
 }
 
+// Correctly rounded, as std::sqrt is: VSQRTPD, by its builtin like the rounding.
+inline VD sqrtLanes(VD v) {
+    return __builtin_ia32_sqrtpd256(v);
+}
+
 } // namespace
 
 #include "oscillator/partial_sum_lanes_body.h"

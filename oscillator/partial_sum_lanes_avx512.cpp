@@ -36,6 +36,16 @@ inline VD roundHalfEven(VD v) {
     return __builtin_ia32_rndscalepd_mask(v, 0x8, VD{}, 0xff, 4);
 }
 
+// Correctly rounded, as std::sqrt is: VSQRTPD in the current rounding direction (4), by its
+// builtin like the rounding; GCC's takes a merge source and a mask, clang's neither.
+inline VD sqrtLanes(VD v) {
+#if defined(__clang__)
+    return __builtin_ia32_sqrtpd512(v, 4);
+#else
+    return __builtin_ia32_sqrtpd512_mask(v, VD{}, 0xff, 4);
+#endif
+}
+
 } // namespace
 
 #include "oscillator/partial_sum_lanes_body.h"

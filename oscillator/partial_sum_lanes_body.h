@@ -2,7 +2,7 @@
 // vectors, operation for operation (no reassociation, no fused multiply-add), with selects in
 // place of branches. Included only by the per-width files, inside their target region, after
 // they define W, the vector types VD (double), VI (int64), VF (float), VFI (int32), all of W
-// lanes, and roundHalfEven(VD). Everything here has internal linkage.
+// lanes, roundHalfEven(VD) and sqrtLanes(VD). Everything here has internal linkage.
 #ifndef TARN_PARTIAL_SUM_LANES_BODY
 #define TARN_PARTIAL_SUM_LANES_BODY
 
@@ -176,6 +176,176 @@ template <bool Precise> inline SumLanesIn sumInputsAt(const LaneBlock &b, int32_
     return in;
 }
 
+// flushTiny in every lane.
+inline VD flushTinyLanes(VD v) {
+    return (v + EPSILON_F) - EPSILON_F;
+}
+
+// Lanes with -limit <= x <= limit; NaN is in none.
+inline VI withinLanes(VD x, double limit) {
+    return (x <= limit) & (x >= -limit);
+}
+
+// powerExponent of each lane's count: K, an integer in [0, 2^31), is the low mantissa bits of
+// K + 2^52, whose bit pattern is that of 2^52 plus K.
+inline VI exponentLanes(VD K) {
+    const VD shifted = K + 0x1p52;
+    return (VI)shifted - ((VI)splatLanes(0x1p52) - 1);
+}
+
+// The smallest and largest exponent of the lanes.
+inline void exponentRange(VI n, uint64_t &lo, uint64_t &hi) {
+    lo = hi = static_cast<uint64_t>(n[0]);
+    for (int32_t l = 1; l < W; ++l) {
+        const uint64_t v = static_cast<uint64_t>(n[l]);
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+}
+
+// Square-and-multiply steps for exponents up to hi >= 1: its bit length.
+inline int32_t powerSteps(uint64_t hi) {
+    return 64 - __builtin_clzll(hi);
+}
+
+// fastPower's complex product r = r b, flushed or not.
+template <bool Flush> inline void multiplyPower(VD &rr, VD &ri, VD br, VD bi) {
+    const VD tr = rr * br - ri * bi;
+    const VD ti = rr * bi + ri * br;
+    rr = Flush ? flushTinyLanes(tr) : tr;
+    ri = Flush ? flushTinyLanes(ti) : ti;
+}
+
+inline void squarePower(VD &br, VD &bi) {
+    const VD sr = br * br - bi * bi;
+    bi = 2.0 * br * bi;
+    br = sr;
+}
+
+// fastPower with an exponent per lane. Lanes of one exponent (a held count: nearly always)
+// follow fastPower's own branches. Otherwise every lane steps to the largest exponent's bit
+// length, keeping a product only where its own bit is set and flushing it where its remaining
+// exponent is at most 5: the operations fastPower gives that lane, in the same order.
+inline void fastPowerLanes(VD zr, VD zi, VD K, VD &wr, VD &wi, VD &R) {
+    VD rr = splatLanes(1.0), ri = VD{};
+    VD br = zr, bi = zi;
+    VI n = exponentLanes(K);
+    uint64_t lo, hi;
+    exponentRange(n, lo, hi);
+    if (lo == hi) {
+        uint64_t m = lo;
+        for (; m > 5; m >>= 1) {
+            if ((m & 1u) != 0) {
+                multiplyPower<false>(rr, ri, br, bi);
+            }
+            squarePower(br, bi);
+        }
+        for (; m > 0; m >>= 1) {
+            if ((m & 1u) != 0) {
+                multiplyPower<true>(rr, ri, br, bi);
+            }
+            squarePower(br, bi);
+        }
+    } else {
+        for (int32_t step = powerSteps(hi); step > 0; --step) {
+            const VI odd = (n & 1) != 0;
+            const VI last = n <= 5;
+            VD tr = rr, ti = ri, fr = rr, fi = ri;
+            multiplyPower<false>(tr, ti, br, bi);
+            multiplyPower<true>(fr, fi, br, bi);
+            rr = odd ? (last ? fr : tr) : rr;
+            ri = odd ? (last ? fi : ti) : ri;
+            squarePower(br, bi);
+            n = n >> 1;
+        }
+    }
+    wr = rr;
+    wi = ri;
+    R = sqrtLanes(rr * rr + ri * ri);
+}
+
+// The precise sine's bound on gamma = (K + 1) C pi, radians.
+constexpr double GAMMA_LANES_LIMIT = 1.6e6;
+
+// precisePower with an exponent per lane, R bit for bit (lanes of one exponent take its
+// branches, the others step to the largest exponent's bit length); w from the vector sine of
+// gamma, within 2.3e-16 of std::sin and std::cos, where `inRange` holds.
+inline void precisePowerLanes(VD A, VD C, VD K, VD &wr, VD &wi, VD &R, VI &inRange) {
+    VD r = splatLanes(1.0);
+    VD b = A;
+    VI n = exponentLanes(K);
+    uint64_t lo, hi;
+    exponentRange(n, lo, hi);
+    if (lo == hi) {
+        for (uint64_t m = lo; m > 0; m >>= 1) {
+            const VD t = r * b;
+            b = b * b;
+            if ((m & 1u) != 0) {
+                r = t;
+            }
+        }
+    } else {
+        for (int32_t step = powerSteps(hi); step > 0; --step) {
+            const VD t = r * b;
+            b = b * b;
+            r = (n & 1) != 0 ? t : r;
+            n = n >> 1;
+        }
+    }
+    R = flushTinyLanes(r);
+    const VD gamma = (C * (K + 1.0)) * PI_D;
+    VD s, c;
+    sinCosRadianLanes(gamma, s, c);
+    wr = R * c;
+    wi = R * s;
+    inRange = (gamma < GAMMA_LANES_LIMIT) & (gamma > -GAMMA_LANES_LIMIT);
+}
+
+// Lanes [j, j + W) of a mask as bits j.. of a word.
+inline uint64_t laneBits(VI mask, int32_t j) {
+    uint64_t out = 0;
+    for (int32_t l = 0; l < W; ++l) {
+        out |= static_cast<uint64_t>(mask[l] & 1) << (j + l);
+    }
+    return out;
+}
+
+// The power of the lanes of [j, j + W) that `lanes` names (bit l for lane j + l) into `in`,
+// the given powers of the others kept; returns, as bits j.., the named lanes that partialSum
+// takes into its dominant branch, and on the precise path those beyond the sine's range.
+template <bool Precise>
+inline uint64_t formPowerAt(const LaneBlock &b, SumLanesIn &in, int32_t j, uint64_t lanes) {
+    VD wr, wi, R;
+    VI kept;
+    if (Precise) {
+        VI inRange;
+        precisePowerLanes(in.A, loadLanes(b.C + j), in.K, wr, wi, R, inRange);
+        kept = inRange & withinLanes(R, DOMINANT_POWER_LIMIT);
+    } else {
+        fastPowerLanes(in.zr, in.zi, in.K, wr, wi, R);
+        kept = withinLanes(R, DOMINANT_POWER_LIMIT);
+    }
+    if (lanes == (uint64_t{1} << W) - 1) {
+        in.wr = wr;
+        in.wi = wi;
+        in.R = R;
+    } else {
+        VI named;
+        for (int32_t l = 0; l < W; ++l) {
+            named[l] = -static_cast<int64_t>((lanes >> l) & 1u);
+        }
+        in.wr = named ? wr : in.wr;
+        in.wi = named ? wi : in.wi;
+        in.R = named ? R : in.R;
+    }
+    return laneBits(~kept, j) & (lanes << j);
+}
+
+// Bits 0..count-1.
+inline uint64_t lanesBelow(int32_t count) {
+    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+}
+
 // audibleSample: in-range magnitudes narrowed, everything else (NaN included) 0.0.
 inline VF audibleLanes(VD x) {
     const double lo = static_cast<double>(FLT_MIN), hi = static_cast<double>(FLT_MAX);
@@ -230,11 +400,17 @@ inline void partialSumLanes(const LaneBlock &b, const SumLanesIn &in, int32_t j,
 }
 
 // A held block (every lane with lane 0's ratio, comb step, count, power and comb phase) forms
-// their sines and products once: the same operations on the same values, so the same bits.
+// their sines and products, and the power where it is left to the pass, once: the same
+// operations on the same values, so the same bits. Otherwise the power is formed for each W
+// lanes that hold a lane without one.
 template <bool Precise, bool OneSided, class Out>
-void partialSumPass(const LaneBlock &b, Out *first, Out *second) {
+uint64_t partialSumPass(const LaneBlock &b, Out *first, Out *second) {
+    uint64_t reported = 0;
     if (b.held) {
         SumLanesIn in = sumInputsAt<Precise>(b, 0);
+        if ((b.powerLanes & 1u) != 0 && (formPowerAt<Precise>(b, in, 0, 1u) & 1u) != 0) {
+            reported = lanesBelow(b.count);
+        }
         const VD splat[] = {splatLanes(in.A[0]),  splatLanes(in.zr[0]), splatLanes(in.zi[0]),
                             splatLanes(in.wr[0]), splatLanes(in.wi[0]), splatLanes(in.R[0]),
                             splatLanes(in.sq[0]), splatLanes(in.cq[0]), splatLanes(in.K[0])};
@@ -245,11 +421,18 @@ void partialSumPass(const LaneBlock &b, Out *first, Out *second) {
             in.gain2 = loadLanes(b.gain2 + j);
             partialSumLanes<Precise, OneSided>(b, in, j, first, second);
         }
-        return;
+        return reported;
     }
+    constexpr uint64_t GROUP = (uint64_t{1} << W) - 1;
     for (int32_t j = 0; j < b.count; j += W) {
-        partialSumLanes<Precise, OneSided>(b, sumInputsAt<Precise>(b, j), j, first, second);
+        SumLanesIn in = sumInputsAt<Precise>(b, j);
+        const uint64_t lanes = (b.powerLanes >> j) & GROUP;
+        if (lanes != 0) {
+            reported |= formPowerAt<Precise>(b, in, j, lanes);
+        }
+        partialSumLanes<Precise, OneSided>(b, in, j, first, second);
     }
+    return reported;
 }
 
 void sinCosBatch(const double *angle, double *sinOut, double *cosOut, int32_t n) {
@@ -261,13 +444,24 @@ void sinCosBatch(const double *angle, double *sinOut, double *cosOut, int32_t n)
     }
 }
 
+template <bool Precise> void powerBatch(const LaneBlock &b, double *wr, double *wi, double *R) {
+    for (int32_t j = 0; j < b.count; j += W) {
+        SumLanesIn in = sumInputsAt<Precise>(b, j);
+        formPowerAt<Precise>(b, in, j, (uint64_t{1} << W) - 1);
+        std::memcpy(wr + j, &in.wr, sizeof in.wr);
+        std::memcpy(wi + j, &in.wi, sizeof in.wi);
+        std::memcpy(R + j, &in.R, sizeof in.R);
+    }
+}
+
 // The passes of this width, for lanePass.
 inline LanePassTable passTable() {
     return {{&partialSumPass<false, false, float>, &partialSumPass<false, true, float>},
             {&partialSumPass<true, false, float>, &partialSumPass<true, true, float>},
             {&partialSumPass<false, false, double>, &partialSumPass<false, true, double>},
             {&partialSumPass<true, false, double>, &partialSumPass<true, true, double>},
-            &sinCosBatch};
+            &sinCosBatch,
+            {&powerBatch<false>, &powerBatch<true>}};
 }
 
 } // namespace

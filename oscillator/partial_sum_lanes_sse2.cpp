@@ -33,6 +33,11 @@ inline VD roundHalfEven(VD v) {
     return (v + 0x1.8p52) - 0x1.8p52;
 }
 
+// Correctly rounded, as std::sqrt is: SQRTPD, by its builtin like the rounding.
+inline VD sqrtLanes(VD v) {
+    return __builtin_ia32_sqrtpd(v);
+}
+
 } // namespace
 
 #include "oscillator/partial_sum_lanes_body.h"

@@ -43,13 +43,39 @@ uint64_t bitsOf(double x) {
     return b;
 }
 
-// z^(K+1) of the previous sounding sample. The power is a pure function of (A, C, K), so a
-// sample with the same three values (compared bit for bit) reuses it unchanged.
+// z^(K+1) of the last (A, C, K) seen. The power is a pure function of (A, C, K), so a sample
+// with the same three values (compared bit for bit) reuses it unchanged. Where the power is
+// left to the vector pass the key is kept with the power pending: the sub-block's later samples
+// with that key leave theirs to the pass as well, and a later sub-block meeting the key forms
+// it here once.
 class PowerCache {
 public:
-    template <bool Precise> const PowerOfRatio &power(double A, double C, int32_t K) {
-        if (m_valid && bitsOf(A) == m_A && bitsOf(C) == m_C && K == m_K) {
-            return m_power;
+    // Called at every sub-block's start: the previous pass's powers are not kept.
+    void startSubBlock() {
+        if (m_state == State::Pending) {
+            m_state = State::Stale;
+        }
+    }
+
+    // The power of (A, C, K), or null where it is pending in this sub-block's pass. formHere:
+    // a new key's power is formed here rather than left to the pass.
+    template <bool Precise>
+    const PowerOfRatio *power(double A, double C, int32_t K, bool formHere) {
+        const bool sameKey = bitsOf(A) == m_A && bitsOf(C) == m_C && K == m_K;
+        if (sameKey && m_state == State::Formed) {
+            return &m_power;
+        }
+        if (sameKey && m_state == State::Pending) {
+            return nullptr;
+        }
+        if (!sameKey || m_state == State::Empty) {
+            m_A = bitsOf(A);
+            m_C = bitsOf(C);
+            m_K = K;
+            if (!formHere) {
+                m_state = State::Pending;
+                return nullptr;
+            }
         }
         if (Precise) {
             m_power = precisePower(A, C, K);
@@ -60,18 +86,17 @@ public:
                       unused[5]);
             m_power = fastPower(A * cC, A * sC, K);
         }
-        m_valid = true;
-        m_A = bitsOf(A);
-        m_C = bitsOf(C);
-        m_K = K;
-        return m_power;
+        m_state = State::Formed;
+        return &m_power;
     }
 
 private:
+    // Empty: no key yet. Stale: the key's power was formed by an earlier pass and not kept.
+    enum class State : uint8_t { Empty, Formed, Pending, Stale };
     PowerOfRatio m_power = {0.0, 0.0, 0.0};
     uint64_t m_A = 0, m_C = 0;
     int32_t m_K = 0;
-    bool m_valid = false;
+    State m_state = State::Empty;
 };
 
 bool withinPreciseLanes(const SoundingSample &s) {
@@ -80,9 +105,9 @@ bool withinPreciseLanes(const SoundingSample &s) {
            std::fabs(s.C) <= L && std::fabs(static_cast<double>(s.K) * s.phiM) <= L;
 }
 
-// Appends sample s to the block. ratioKept: s has the previous gathered sample's A, C and K,
-// known without comparing.
-void gather(LaneBlock &b, const SoundingSample &s, const PowerOfRatio &p, double gain1,
+// Appends sample s to the block, with its power p, or null to leave the power to the pass.
+// ratioKept: s has the previous gathered sample's A, C and K, known without comparing.
+void gather(LaneBlock &b, const SoundingSample &s, const PowerOfRatio *p, double gain1,
             double gain2, bool ratioKept) {
     const int32_t j = b.count++;
     b.phiC[j] = s.phiC;
@@ -91,9 +116,14 @@ void gather(LaneBlock &b, const SoundingSample &s, const PowerOfRatio &p, double
     b.C[j] = s.C;
     b.A[j] = s.A;
     b.K[j] = static_cast<double>(s.K);
-    b.wr[j] = p.wr;
-    b.wi[j] = p.wi;
-    b.R[j] = p.R;
+    if (p != nullptr) {
+        b.wr[j] = p->wr;
+        b.wi[j] = p->wi;
+        b.R[j] = p->R;
+    } else {
+        b.wr[j] = b.wi[j] = b.R[j] = 0.0;
+        b.powerLanes |= uint64_t{1} << j;
+    }
     b.gain1[j] = gain1;
     b.gain2[j] = gain2;
     if (j == 0) {
@@ -121,6 +151,11 @@ bool inputsHeld(const BlockIo &io, int32_t begin, int32_t end) {
     return true;
 }
 
+// Bits 0..count-1 of a lane mask, count in 1..LANE_BLOCK.
+uint64_t lanesUpTo(int32_t count) {
+    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+}
+
 // Lanes up to the next multiple of 8 repeat the last sample, so every lane holds real inputs.
 void pad(LaneBlock &b) {
     const int32_t last = b.count - 1;
@@ -136,7 +171,18 @@ void pad(LaneBlock &b) {
         b.R[j] = b.R[last];
         b.gain1[j] = b.gain1[last];
         b.gain2[j] = b.gain2[last];
+        b.powerLanes |= ((b.powerLanes >> last) & 1u) << j;
     }
+}
+
+// The per-sample sum of one sample, times its gains, to the outputs: the samples the vector
+// pass does not cover.
+template <SinePath Path>
+void perSampleSum(double phiC, double phiM, double phiQ, double C, double A, int32_t K,
+                  bool oneSided, double gain1, double gain2, float &first, float &second) {
+    const PartialSumOut o = partialSum<Path>(phiC, phiM, phiQ, C, A, K, oneSided);
+    first = audibleSample(o.first * gain1);
+    second = audibleSample(o.second * gain2);
 }
 
 template <bool Precise>
@@ -150,6 +196,8 @@ void renderSplitPath(LoopState &st, const LoopConstants &lc, const BlockIo &io, 
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
         block.count = 0;
+        block.powerLanes = 0;
+        cache.startSubBlock();
         const bool held = inputsHeld(io, begin, end);
         bool repeated = false; // the previous sample sounded with a kept count, inputs held
         SoundingSample s;
@@ -166,20 +214,20 @@ void renderSplitPath(LoopState &st, const LoopConstants &lc, const BlockIo &io, 
                     continue;
                 }
                 repeated = held && st.K == countBefore;
-                p = &cache.power<Precise>(s.A, s.C, s.K);
-                perSample = !(std::fabs(p->R) <= DOMINANT_POWER_LIMIT);
+                // Held inputs keep one power over the sub-block: formed here, once. Inputs that
+                // move leave new powers to the pass, which forms them W lanes at a time.
+                p = cache.power<Precise>(s.A, s.C, s.K, held);
+                perSample = p != nullptr && !(std::fabs(p->R) <= DOMINANT_POWER_LIMIT);
             }
             if (perSample || (Precise && !withinPreciseLanes(s))) {
-                const PartialSumOut o =
-                    partialSum<PATH>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, oneSided);
-                io.first[i] = audibleSample(o.first * (st.level * sign1));
-                io.second[i] = audibleSample(o.second * (st.level * sign2));
+                perSampleSum<PATH>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, oneSided,
+                                   st.level * sign1, st.level * sign2, io.first[i], io.second[i]);
             } else {
                 // A repeated sample right after a gathered one has its A, C and K.
                 const bool ratioKept =
                     repeats && block.count > 0 && index[block.count - 1] == i - 1;
                 index[block.count] = i;
-                gather(block, s, *p, st.level * sign1, st.level * sign2, ratioKept);
+                gather(block, s, p, st.level * sign1, st.level * sign2, ratioKept);
             }
             advancePhases(st, s, lc.twoOverSr);
         }
@@ -187,7 +235,15 @@ void renderSplitPath(LoopState &st, const LoopConstants &lc, const BlockIo &io, 
             continue;
         }
         pad(block);
-        pass(block, first, second);
+        // Lanes whose formed power dominates, or whose angle the precise vector sine cannot
+        // take, are evaluated again from their inputs, as the per-sample loop evaluates them.
+        uint64_t again = pass(block, first, second) & lanesUpTo(block.count);
+        for (; again != 0; again &= again - 1) {
+            const int32_t j = __builtin_ctzll(again);
+            perSampleSum<PATH>(block.phiC[j], block.phiM[j], block.phiQ[j], block.C[j], block.A[j],
+                               static_cast<int32_t>(block.K[j]), oneSided, block.gain1[j],
+                               block.gain2[j], first[j], second[j]);
+        }
         for (int32_t j = 0; j < block.count; ++j) {
             io.first[index[j]] = first[j];
             io.second[index[j]] = second[j];

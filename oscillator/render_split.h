@@ -10,9 +10,10 @@
 #include "oscillator/render_state_pass.h"
 
 // Renders samples 0..sampleCount-1 of io, carrying st. precise: "hq"; oneSided: Mode 1; pass:
-// the lane pass for that path and mode. The power z^(K+1) is computed only when (A, C, K)
-// differ from the previous sounding sample's; samples whose power dominates (|R| > 2^400), and
-// "hq" samples with angles beyond the vector sine's range, take the per-sample sum.
+// the lane pass for that path and mode. The power z^(K+1) is formed only for a new (A, C, K):
+// in the sequential pass where the sub-block's inputs are held, in the lane pass where they
+// move. Samples whose power dominates (|R| > 2^400), and "hq" samples with angles beyond the
+// vector sine's range, take the per-sample sum.
 void renderSplit(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t sampleCount,
                  double sign1, double sign2, bool precise, bool oneSided, LanePass pass);
 

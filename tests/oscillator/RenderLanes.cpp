@@ -166,17 +166,64 @@ void expectCloseState(const Module &a, const Module &b, const std::string &where
     EXPECT_EQ(bits(a.m_pitch), bits(b.m_pitch)) << where;
 }
 
-// Drives both voices through 60 blocks of the same inputs and checks each block. Returns the
-// largest output difference relative to the output scale.
+using BlockFill = void (*)(std::mt19937 &rng, bool hostile, int32_t block, int32_t n,
+                           std::vector<float> (&in)[8]);
+
+// Every pin drawn by fillBlock over ranges(hostile), edge values in some blocks.
+void fillRandomBlock(std::mt19937 &rng, bool hostile, int32_t block, int32_t n,
+                     std::vector<float> (&in)[8]) {
+    fillBlock(rng, ranges(hostile), n, hostile || block % 3 == 0, in);
+}
+
+// "a" and the comb new at every sample in most blocks, over the ratio's edges: A = +-1 (the
+// guard), just inside and outside it, negative ratios (odd and even counts), A = 1.5 and 2
+// (powers beyond 2^400 from K of about 700 and 400), huge comb steps. The partial count changes
+// inside some blocks; some blocks hold "a" and the comb for a while, before or after the
+// modulation, or move only the pitch, so that powers are formed in the sequential pass and in
+// the vector pass, and reused from either. hostile: counts to 2000 instead of 200.
+void fillModulatedBlock(std::mt19937 &rng, bool hostile, int32_t, int32_t n,
+                        std::vector<float> (&in)[8]) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float ratios[] = {0.1f,      0.10001f, 0.09999f, -0.1f,  -0.09999f,
+                            -0.10001f, 0.15f,    0.2f,     -0.15f, 0.0f};
+    const float combs[] = {1e20f, -3e9f, 0.3f, -0.3f, 0.0f, 0.25f};
+    // Up to 200 (hostile 2000) partials, in steps of one partial: counts of both parities.
+    const float limitHi = hostile ? 2000.0f : 200.0f;
+    auto ratio = [&] { return rng() % 4 == 0 ? ratios[rng() % 10] : -0.12f + 0.32f * unit(rng); };
+    auto comb = [&] { return rng() % 16 == 0 ? combs[rng() % 6] : -0.35f + 0.7f * unit(rng); };
+    const uint32_t kind = rng() % 4; // 0 all modulated, 1 held then modulated, 2 the reverse,
+                                     // 3 only the pitch moves
+    const int32_t change = static_cast<int32_t>(rng() % static_cast<uint32_t>(n + 1));
+    float limit = std::floor(limitHi * unit(rng)) / 10.0f;
+    const float fc = 0.1f + 0.3f * unit(rng);
+    const float heldA = ratio(), heldComb = comb(), heldPhase = comb();
+    for (int32_t i = 0; i < n; ++i) {
+        const bool modulated = kind == 0 || (kind == 1 && i >= change) || (kind == 2 && i < change);
+        if (rng() % 24 == 0) {
+            limit = std::floor(limitHi * unit(rng)) / 10.0f;
+        }
+        const size_t k = static_cast<size_t>(i);
+        in[FC][k] = kind == 3 ? fc + 0.01f * unit(rng) : fc;
+        in[FM1][k] = 0.0f;
+        in[N][k] = limit;
+        in[A][k] = modulated ? ratio() : heldA;
+        in[GATE][k] = 1.0f;
+        in[DETUNE][k] = 0.2f;
+        in[COMBFREQ][k] = modulated ? comb() : heldComb;
+        in[COMBPHASE][k] = modulated ? comb() : heldPhase;
+    }
+}
+
+// Drives both voices through 60 blocks of the same inputs from `fill` and checks each block.
+// Returns the largest output difference relative to the output scale.
 double compareLoops(Voice &ref, Voice &other, Agreement agreement, uint32_t seed, bool hostile,
-                    const std::string &name) {
-    const std::vector<PinRange> r = ranges(hostile);
+                    const std::string &name, BlockFill fill = &fillRandomBlock) {
     std::mt19937 rng(seed);
     double worst = 0.0;
     int32_t sounding = 0, samples = 0;
     for (int32_t block = 0; block < 60; ++block) {
         const int32_t n = block % 10 == 9 ? 0 : 1 + static_cast<int32_t>(rng() % MAX_BLOCK);
-        fillBlock(rng, r, n, hostile || block % 3 == 0, ref.in);
+        fill(rng, hostile, block, n, ref.in);
         for (int p = 0; p < 8; ++p) {
             other.in[p] = ref.in[p];
         }
@@ -244,6 +291,19 @@ TEST_P(RenderLanes, MatchesThePerSampleLoopOnEveryVectorUnit) {
         const double worst =
             compareLoops(ref, lanes, hq == 0 ? Agreement::Bits : Agreement::Precise,
                          seedOf(hq, mode, cyclic, hostile), hostile, nameOf(unit));
+        RecordProperty(std::string("largest_difference_") + nameOf(unit), scientific(worst));
+    }
+}
+
+TEST_P(RenderLanes, MatchesThePerSampleLoopWithRatioAndCombModulatedEverySample) {
+    const auto [hq, mode, cyclic, hostile] = GetParam();
+    for (VectorUnit unit : unitsOfThisProcessor()) {
+        Voice ref(hq, mode, cyclic, unit);
+        ref.m.m_split_loop = false;
+        Voice lanes(hq, mode, cyclic, unit);
+        const double worst = compareLoops(
+            ref, lanes, hq == 0 ? Agreement::Bits : Agreement::Precise,
+            seedOf(hq, mode, cyclic, hostile) + 824u, hostile, nameOf(unit), &fillModulatedBlock);
         RecordProperty(std::string("largest_difference_") + nameOf(unit), scientific(worst));
     }
 }
