@@ -106,9 +106,12 @@ bool withinPreciseLanes(const SoundingSample &s) {
 }
 
 // Appends sample s to the block, with its power p, or null to leave the power to the pass.
-// ratioKept: s has the previous gathered sample's A, C and K, known without comparing.
-void gather(LaneBlock &b, const SoundingSample &s, const PowerOfRatio *p, double gain1,
-            double gain2, bool ratioKept) {
+// ratioKept: s has the previous gathered sample's A, C and K, known without comparing. Always
+// inlined: GCC 12 keeps it out of line, a call per sounding sample (held inputs, AVX2: 225 to
+// 209 instructions per sample inlined).
+[[gnu::always_inline]] inline void gather(LaneBlock &b, const SoundingSample &s,
+                                          const PowerOfRatio *p, double gain1, double gain2,
+                                          bool ratioKept) {
     const int32_t j = b.count++;
     b.phiC[j] = s.phiC;
     b.phiM[j] = s.phiM;
