@@ -25,7 +25,7 @@ constexpr int32_t W = 4;
 typedef double VD __attribute__((vector_size(32)));
 typedef int64_t VI __attribute__((vector_size(32)));
 typedef float VF __attribute__((vector_size(16)));
-typedef int32_t VFI __attribute__((vector_size(16)));
+typedef float VF2 __attribute__((vector_size(32)));
 
 // Round half to even whatever the rounding mode, like nearestInt: VROUNDPD with immediate 8
 // (nearest, exceptions suppressed). The builtin, not the intrinsic: the intrinsic's x87

@@ -26,7 +26,7 @@ constexpr int32_t W = 8;
 typedef double VD __attribute__((vector_size(64)));
 typedef int64_t VI __attribute__((vector_size(64)));
 typedef float VF __attribute__((vector_size(32)));
-typedef int32_t VFI __attribute__((vector_size(32)));
+typedef float VF2 __attribute__((vector_size(64)));
 
 // Round half to even whatever the rounding mode, like nearestInt: VRNDSCALEPD with immediate
 // 8 (nearest, exceptions suppressed), every lane, current rounding control (4) for the rest.

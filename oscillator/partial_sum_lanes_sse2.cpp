@@ -25,7 +25,7 @@ constexpr int32_t W = 2;
 typedef double VD __attribute__((vector_size(16)));
 typedef int64_t VI __attribute__((vector_size(16)));
 typedef float VF __attribute__((vector_size(8)));
-typedef int32_t VFI __attribute__((vector_size(8)));
+typedef float VF2 __attribute__((vector_size(16)));
 
 // Round half to even by the 1.5 * 2^52 shift, exact for |v| < 2^51 under the default
 // round-to-nearest mode (SSE2 has no rounding instruction); the in-range lanes are below 2^31.
