@@ -26,24 +26,41 @@ inline VD splatLanes(double x) {
 // What the sum of W lanes takes besides the carrier and spacing: the ratio and its z, the
 // power, the comb's sine and cosine, the count and the gains.
 struct SumLanesIn {
-    VD A, zr, zi, wr, wi, R, sq, cq, K, gain1, gain2;
+    VD A, C, zr, zi, wr, wi, R, sq, cq, K, gain1, gain2;
 };
 
-template <bool Precise> inline SumLanesIn sumInputsAt(const LaneBlock &b, int32_t j) {
+// The loads of sumInputsFrom: lanes [j, j + W), or element 0 in every lane. Function objects,
+// not lambdas: GCC does not give a lambda's body the target of the region around it.
+struct LanesAt {
+    int32_t j;
+    VD operator()(const double *p) const { return loadLanes(p + j); }
+};
+
+struct LaneZero {
+    VD operator()(const double *p) const { return splatLanes(*p); }
+};
+
+// The inputs of the sum for the lanes a load gives.
+template <bool Precise, class Load> inline SumLanesIn sumInputsFrom(const LaneBlock &b, Load load) {
     SumLanesIn in;
     VD sC, cC;
-    sinCosPath<Precise>(loadLanes(b.C + j), sC, cC);
-    sinCosPath<Precise>(loadLanes(b.phiQ + j), in.sq, in.cq);
-    in.A = loadLanes(b.A + j);
+    in.C = load(b.C);
+    sinCosPath<Precise>(in.C, sC, cC);
+    sinCosPath<Precise>(load(b.phiQ), in.sq, in.cq);
+    in.A = load(b.A);
     in.zr = in.A * cC;
     in.zi = in.A * sC;
-    in.wr = loadLanes(b.wr + j);
-    in.wi = loadLanes(b.wi + j);
-    in.R = loadLanes(b.R + j);
-    in.K = loadLanes(b.K + j);
-    in.gain1 = loadLanes(b.gain1 + j);
-    in.gain2 = loadLanes(b.gain2 + j);
+    in.wr = load(b.wr);
+    in.wi = load(b.wi);
+    in.R = load(b.R);
+    in.K = load(b.K);
+    in.gain1 = load(b.gain1);
+    in.gain2 = load(b.gain2);
     return in;
+}
+
+template <bool Precise> inline SumLanesIn sumInputsAt(const LaneBlock &b, int32_t j) {
+    return sumInputsFrom<Precise>(b, LanesAt{j});
 }
 
 // The powers z^(K+1) of W lanes.
@@ -61,13 +78,12 @@ inline uint64_t laneBits(VI mask, int32_t j) {
 // The power of the lanes of [j, j + W) that `lanes` names (bit l for lane j + l) into `in`,
 // the given powers of the others kept; returns, as bits j.., the named lanes that partialSum
 // takes into its dominant branch, and on the precise path those beyond the sine's range.
-template <bool Precise>
-inline uint64_t formPowerAt(const LaneBlock &b, SumLanesIn &in, int32_t j, uint64_t lanes) {
+template <bool Precise> inline uint64_t formPowerAt(SumLanesIn &in, int32_t j, uint64_t lanes) {
     VD wr, wi, R;
     VI kept;
     if (Precise) {
         VI inRange;
-        precisePowerLanes(in.A, loadLanes(b.C + j), in.K, wr, wi, R, inRange);
+        precisePowerLanes(in.A, in.C, in.K, wr, wi, R, inRange);
         kept = inRange & withinLanes(R, DOMINANT_POWER_LIMIT);
     } else {
         fastPowerLanes(in.zr, in.zi, in.K, wr, wi, R);
@@ -152,23 +168,19 @@ template <bool Precise, bool OneSided, class Out>
     }
 }
 
-// A held block (every lane with lane 0's ratio, comb step, count, power and comb phase) forms
-// their sines and products, and the power where it is left to the pass, once: the same
-// operations on the same values, so the same bits. Otherwise the power is formed for each W
-// lanes that hold a lane without one.
+// A held block (every lane with lane 0's ratio, comb step, count, power and comb phase; only
+// lane 0 of those is read) forms their sines and products, and the power where it is left to
+// the pass, once: the same operations on the same values, so the same bits. Otherwise the
+// power is formed for each W lanes that hold a lane without one.
 template <bool Precise, bool OneSided, class Out>
 uint64_t partialSumPass(const LaneBlock &b, Out *first, Out *second) {
+    constexpr uint64_t GROUP = (uint64_t{1} << W) - 1;
     uint64_t reported = 0;
     if (b.held) {
-        SumLanesIn in = sumInputsAt<Precise>(b, 0);
-        if ((b.powerLanes & 1u) != 0 && (formPowerAt<Precise>(b, in, 0, 1u) & 1u) != 0) {
+        SumLanesIn in = sumInputsFrom<Precise>(b, LaneZero{});
+        if ((b.powerLanes & 1u) != 0 && (formPowerAt<Precise>(in, 0, GROUP) & 1u) != 0) {
             reported = lanesBelow(b.count);
         }
-        const VD splat[] = {splatLanes(in.A[0]),  splatLanes(in.zr[0]), splatLanes(in.zi[0]),
-                            splatLanes(in.wr[0]), splatLanes(in.wi[0]), splatLanes(in.R[0]),
-                            splatLanes(in.sq[0]), splatLanes(in.cq[0]), splatLanes(in.K[0])};
-        in = {splat[0], splat[1], splat[2], splat[3], splat[4], splat[5],
-              splat[6], splat[7], splat[8], in.gain1, in.gain2};
         for (int32_t j = 0; j < b.count; j += W) {
             in.gain1 = loadLanes(b.gain1 + j);
             in.gain2 = loadLanes(b.gain2 + j);
@@ -176,12 +188,11 @@ uint64_t partialSumPass(const LaneBlock &b, Out *first, Out *second) {
         }
         return reported;
     }
-    constexpr uint64_t GROUP = (uint64_t{1} << W) - 1;
     for (int32_t j = 0; j < b.count; j += W) {
         SumLanesIn in = sumInputsAt<Precise>(b, j);
         const uint64_t lanes = (b.powerLanes >> j) & GROUP;
         if (lanes != 0) {
-            reported |= formPowerAt<Precise>(b, in, j, lanes);
+            reported |= formPowerAt<Precise>(in, j, lanes);
         }
         partialSumLanes<Precise, OneSided>(b, in, j, first, second);
     }
@@ -200,7 +211,7 @@ void sinCosBatch(const double *angle, double *sinOut, double *cosOut, int32_t n)
 template <bool Precise> void powerBatch(const LaneBlock &b, double *wr, double *wi, double *R) {
     for (int32_t j = 0; j < b.count; j += W) {
         SumLanesIn in = sumInputsAt<Precise>(b, j);
-        formPowerAt<Precise>(b, in, j, (uint64_t{1} << W) - 1);
+        formPowerAt<Precise>(in, j, (uint64_t{1} << W) - 1);
         std::memcpy(wr + j, &in.wr, sizeof in.wr);
         std::memcpy(wi + j, &in.wi, sizeof in.wi);
         std::memcpy(R + j, &in.R, sizeof in.R);

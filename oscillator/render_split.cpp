@@ -105,16 +105,69 @@ bool withinPreciseLanes(const SoundingSample &s) {
            std::fabs(s.C) <= L && std::fabs(static_cast<double>(s.K) * s.phiM) <= L;
 }
 
+// The comb step and the count of a sample bound every repeated sample after it: with K <= L
+// and a wrapped spacing phase (|phiM| <= 1), K phiM stays within L.
+bool ratioWithinPreciseLanes(const SoundingSample &s) {
+    const double L = PRECISE_LANES_PHASE_LIMIT;
+    return std::fabs(s.C) <= L && static_cast<double>(s.K) <= L;
+}
+
+// withinPreciseLanes for a repeated sample whose ratio was in range: only the phases move.
+// A spacing phase beyond 1 (never, once wrapped) takes the complete test.
+bool repeatedWithinPreciseLanes(const SoundingSample &s) {
+    const double L = PRECISE_LANES_PHASE_LIMIT;
+    return std::fabs(s.phiM) <= 1.0 ? std::fabs(s.phiC) <= L && std::fabs(s.phiQ) <= L
+                                    : withinPreciseLanes(s);
+}
+
+// Bits 0..count-1 of a lane mask, count in 1..LANE_BLOCK.
+uint64_t lanesUpTo(int32_t count) {
+    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+}
+
+// Lanes 1..count-1 of the ratio fields (A, C, K, power, comb phase) take lane 0's values,
+// and its power's place (given, or left to the pass): what a held block leaves unwritten, once
+// it stops being held.
+void spreadLaneZero(LaneBlock &b, int32_t count) {
+    for (int32_t j = 1; j < count; ++j) {
+        b.phiQ[j] = b.phiQ[0];
+        b.C[j] = b.C[0];
+        b.A[j] = b.A[0];
+        b.K[j] = b.K[0];
+        b.wr[j] = b.wr[0];
+        b.wi[j] = b.wi[0];
+        b.R[j] = b.R[0];
+    }
+    if ((b.powerLanes & 1u) != 0) {
+        b.powerLanes = lanesUpTo(count);
+    }
+}
+
 // Appends sample s to the block, with its power p, or null to leave the power to the pass.
-// ratioKept: s has the previous gathered sample's A, C and K, known without comparing. Always
-// inlined: GCC 12 keeps it out of line, a call per sounding sample (held inputs, AVX2: 225 to
-// 209 instructions per sample inlined).
+// ratioKept: s has the previous gathered sample's A, C and K, known without comparing. While
+// the block is held only lane 0 of the ratio fields is written (the passes read no other); the
+// first sample that differs spreads lane 0 over the lanes before it. Always inlined: GCC 12
+// keeps it out of line, a call per sounding sample (held inputs, AVX2: 225 to 209
+// instructions per sample inlined).
 [[gnu::always_inline]] inline void gather(LaneBlock &b, const SoundingSample &s,
                                           const PowerOfRatio *p, double gain1, double gain2,
                                           bool ratioKept) {
     const int32_t j = b.count++;
     b.phiC[j] = s.phiC;
     b.phiM[j] = s.phiM;
+    b.gain1[j] = gain1;
+    b.gain2[j] = gain2;
+    if (j > 0 && b.held) {
+        // Equal A, C and K give the same power: it is a pure function of them.
+        const bool sameRatio =
+            ratioKept || (bitsOf(s.A) == bitsOf(b.A[0]) && bitsOf(s.C) == bitsOf(b.C[0]) &&
+                          static_cast<double>(s.K) == b.K[0]);
+        if (sameRatio && bitsOf(s.phiQ) == bitsOf(b.phiQ[0])) {
+            return;
+        }
+        spreadLaneZero(b, j);
+    }
+    b.held = j == 0;
     b.phiQ[j] = s.phiQ;
     b.C[j] = s.C;
     b.A[j] = s.A;
@@ -127,16 +180,6 @@ bool withinPreciseLanes(const SoundingSample &s) {
         b.wr[j] = b.wi[j] = b.R[j] = 0.0;
         b.powerLanes |= uint64_t{1} << j;
     }
-    b.gain1[j] = gain1;
-    b.gain2[j] = gain2;
-    if (j == 0) {
-        b.held = true;
-        return;
-    }
-    // Equal A, C and K give the same power: it is a pure function of them.
-    const bool sameRatio = ratioKept || (bitsOf(s.A) == bitsOf(b.A[0]) &&
-                                         bitsOf(s.C) == bitsOf(b.C[0]) && b.K[j] == b.K[0]);
-    b.held = b.held && sameRatio && bitsOf(s.phiQ) == bitsOf(b.phiQ[0]);
 }
 
 // True when each input the sequential pass reads holds one bit pattern over [begin, end):
@@ -154,27 +197,25 @@ bool inputsHeld(const BlockIo &io, int32_t begin, int32_t end) {
     return true;
 }
 
-// Bits 0..count-1 of a lane mask, count in 1..LANE_BLOCK.
-uint64_t lanesUpTo(int32_t count) {
-    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
-}
-
-// Lanes up to the next multiple of 8 repeat the last sample, so every lane holds real inputs.
+// Lanes up to the next multiple of 8 repeat the last sample, so every lane holds real inputs
+// (in a held block, the lanes the passes read).
 void pad(LaneBlock &b) {
     const int32_t last = b.count - 1;
     for (int32_t j = b.count; j % 8 != 0; ++j) {
         b.phiC[j] = b.phiC[last];
         b.phiM[j] = b.phiM[last];
-        b.phiQ[j] = b.phiQ[last];
-        b.C[j] = b.C[last];
-        b.A[j] = b.A[last];
-        b.K[j] = b.K[last];
-        b.wr[j] = b.wr[last];
-        b.wi[j] = b.wi[last];
-        b.R[j] = b.R[last];
         b.gain1[j] = b.gain1[last];
         b.gain2[j] = b.gain2[last];
-        b.powerLanes |= ((b.powerLanes >> last) & 1u) << j;
+        if (!b.held) {
+            b.phiQ[j] = b.phiQ[last];
+            b.C[j] = b.C[last];
+            b.A[j] = b.A[last];
+            b.K[j] = b.K[last];
+            b.wr[j] = b.wr[last];
+            b.wi[j] = b.wi[last];
+            b.R[j] = b.R[last];
+            b.powerLanes |= ((b.powerLanes >> last) & 1u) << j;
+        }
     }
 }
 
@@ -205,7 +246,8 @@ void renderSplitPath(LoopState &st, const LoopConstants &lc, const BlockIo &io, 
         bool repeated = false; // the previous sample sounded with a kept count, inputs held
         SoundingSample s;
         const PowerOfRatio *p = nullptr;
-        bool perSample = false; // the power dominates: the per-sample sum
+        bool perSample = false;    // the power dominates: the per-sample sum
+        bool ratioInRange = false; // "hq": the last full state step's C and K bound K phiM
         for (int32_t i = begin; i < end; ++i) {
             const bool repeats = repeated;
             if (repeats) {
@@ -221,8 +263,12 @@ void renderSplitPath(LoopState &st, const LoopConstants &lc, const BlockIo &io, 
                 // move leave new powers to the pass, which forms them W lanes at a time.
                 p = cache.power<Precise>(s.A, s.C, s.K, held);
                 perSample = p != nullptr && !(std::fabs(p->R) <= DOMINANT_POWER_LIMIT);
+                ratioInRange = Precise && ratioWithinPreciseLanes(s);
             }
-            if (perSample || (Precise && !withinPreciseLanes(s))) {
+            const bool inRange =
+                !Precise ||
+                (repeats && ratioInRange ? repeatedWithinPreciseLanes(s) : withinPreciseLanes(s));
+            if (perSample || !inRange) {
                 perSampleSum<PATH>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, oneSided,
                                    st.level * sign1, st.level * sign2, io.first[i], io.second[i]);
             } else {
@@ -238,16 +284,24 @@ void renderSplitPath(LoopState &st, const LoopConstants &lc, const BlockIo &io, 
             continue;
         }
         pad(block);
+        // Every sample of the sub-block gathered, in whole groups of 8: straight into the
+        // host's buffers (the sub-block's inputs are all read by now).
+        const bool direct = block.count == end - begin && block.count % 8 == 0;
+        float *const out1 = direct ? io.first + begin : first;
+        float *const out2 = direct ? io.second + begin : second;
         // Lanes whose formed power dominates, or whose angle the precise vector sine cannot
         // take, are evaluated again from their inputs, as the per-sample loop evaluates them.
-        uint64_t again = pass(block, first, second) & lanesUpTo(block.count);
+        uint64_t again = pass(block, out1, out2) & lanesUpTo(block.count);
+        if (again != 0 && block.held) {
+            spreadLaneZero(block, block.count);
+        }
         for (; again != 0; again &= again - 1) {
             const int32_t j = __builtin_ctzll(again);
             perSampleSum<PATH>(block.phiC[j], block.phiM[j], block.phiQ[j], block.C[j], block.A[j],
                                static_cast<int32_t>(block.K[j]), oneSided, block.gain1[j],
-                               block.gain2[j], first[j], second[j]);
+                               block.gain2[j], out1[j], out2[j]);
         }
-        for (int32_t j = 0; j < block.count; ++j) {
+        for (int32_t j = 0; !direct && j < block.count; ++j) {
             io.first[index[j]] = first[j];
             io.second[index[j]] = second[j];
         }
