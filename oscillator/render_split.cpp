@@ -263,7 +263,7 @@ void renderSplitPath(LoopState &st, const LoopConstants &lc, const BlockIo &io, 
                 // move leave new powers to the pass, which forms them W lanes at a time.
                 p = cache.power<Precise>(s.A, s.C, s.K, held);
                 perSample = p != nullptr && !(std::fabs(p->R) <= DOMINANT_POWER_LIMIT);
-                ratioInRange = Precise && ratioWithinPreciseLanes(s);
+                ratioInRange = Precise && repeated && ratioWithinPreciseLanes(s);
             }
             const bool inRange =
                 !Precise ||
