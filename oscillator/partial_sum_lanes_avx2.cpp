@@ -8,6 +8,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "kernels/sin_cos_pi.h"
 #include "oscillator/complex_power.h"

@@ -48,23 +48,31 @@ inline void sinCosPiLanesF(VD phase, VD &sinOut, VD &cosOut) {
     cosOut = __builtin_convertvector(c, VD);
 }
 
+// The lanes I... of a and b side by side (indices past W name b's), by shuffles: storing the
+// halves and loading the whole would defeat store-to-load forwarding.
+template <class Out, class In, size_t... I>
+inline Out shuffleLanes(In a, In b, std::index_sequence<I...>) {
+    return __builtin_shufflevector(a, b, I...);
+}
+
+template <size_t Offset, size_t... I> constexpr auto offsetLanes(std::index_sequence<I...>) {
+    return std::index_sequence<(Offset + I)...>{};
+}
+
 // The same for two phases in one float vector of twice the lanes: the same operations lane by
 // lane, so the same bits, in half as many polynomial evaluations.
 inline void sinCosPiLanesF2(VD phase1, VD phase2, VD &sin1, VD &cos1, VD &sin2, VD &cos2) {
-    const VF x1 = __builtin_convertvector(phase1, VF);
-    const VF x2 = __builtin_convertvector(phase2, VF);
-    VF2 x;
-    std::memcpy(&x, &x1, sizeof x1);
-    std::memcpy(reinterpret_cast<char *>(&x) + sizeof x1, &x2, sizeof x2);
+    constexpr auto both = std::make_index_sequence<2 * W>{};
+    constexpr auto low = std::make_index_sequence<W>{};
+    constexpr auto high = offsetLanes<W>(std::make_index_sequence<W>{});
+    const VF2 x = shuffleLanes<VF2>(__builtin_convertvector(phase1, VF),
+                                    __builtin_convertvector(phase2, VF), both);
     VF2 s, c;
     sinCosPiOfFloats(x, s, c);
-    VF half[4];
-    std::memcpy(&half[0], &s, sizeof s);
-    std::memcpy(&half[2], &c, sizeof c);
-    sin1 = __builtin_convertvector(half[0], VD);
-    sin2 = __builtin_convertvector(half[1], VD);
-    cos1 = __builtin_convertvector(half[2], VD);
-    cos2 = __builtin_convertvector(half[3], VD);
+    sin1 = __builtin_convertvector(shuffleLanes<VF>(s, s, low), VD);
+    sin2 = __builtin_convertvector(shuffleLanes<VF>(s, s, high), VD);
+    cos1 = __builtin_convertvector(shuffleLanes<VF>(c, c, low), VD);
+    cos2 = __builtin_convertvector(shuffleLanes<VF>(c, c, high), VD);
 }
 
 // signedSinPiReduced and sinCosPiUnrounded in double lanes.
