@@ -28,8 +28,16 @@ struct LaneBlock {
     alignas(64) double gain2[LANE_BLOCK]; // level * sign of the second signal
     uint64_t powerLanes;                  // bit j: lane j's power is left to the pass
     int32_t count;                        // sounding samples gathered, 1..LANE_BLOCK
-    bool held; // every lane has lane 0's A, C, K, power and comb phase, bit for bit
+    // Every lane has lane 0's A, C, K, power and comb phase, bit for bit; the split loop then
+    // writes only lane 0 of those fields, and the passes read only lane 0 of them.
+    bool held;
 };
+
+// Bits 0..count-1 of a lane mask (powerLanes, a pass's result), count in 0..LANE_BLOCK.
+// Static, like the maths headers' functions: each file compiles its own copy.
+static inline uint64_t lanesUpTo(int32_t count) {
+    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+}
 
 // Writes lane j's two output samples (after the gains and audibleSample's rule) to first[j]
 // and second[j] for every lane j of the padded count. Where the pass forms the power it also

@@ -105,11 +105,6 @@ template <bool Precise> inline uint64_t formPowerAt(SumLanesIn &in, int32_t j, u
     return laneBits(~kept, j) & (lanes << j);
 }
 
-// Bits 0..count-1.
-inline uint64_t lanesBelow(int32_t count) {
-    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
-}
-
 // audibleSample: in-range magnitudes narrowed, everything else (NaN included) 0.0.
 inline VF audibleLanes(VD x) {
     const double lo = static_cast<double>(FLT_MIN), hi = static_cast<double>(FLT_MAX);
@@ -179,7 +174,7 @@ uint64_t partialSumPass(const LaneBlock &b, Out *first, Out *second) {
     if (b.held) {
         SumLanesIn in = sumInputsFrom<Precise>(b, LaneZero{});
         if ((b.powerLanes & 1u) != 0 && (formPowerAt<Precise>(in, 0, GROUP) & 1u) != 0) {
-            reported = lanesBelow(b.count);
+            reported = lanesUpTo(b.count);
         }
         for (int32_t j = 0; j < b.count; j += W) {
             in.gain1 = loadLanes(b.gain1 + j);

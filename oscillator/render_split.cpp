@@ -120,11 +120,6 @@ bool repeatedWithinPreciseLanes(const SoundingSample &s) {
                                     : withinPreciseLanes(s);
 }
 
-// Bits 0..count-1 of a lane mask, count in 1..LANE_BLOCK.
-uint64_t lanesUpTo(int32_t count) {
-    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
-}
-
 // Lanes 1..count-1 of the ratio fields (A, C, K, power, comb phase) take lane 0's values,
 // and its power's place (given, or left to the pass): what a held block leaves unwritten, once
 // it stops being held.

@@ -160,10 +160,6 @@ LaneBlock randomBlock(std::mt19937 &rng, bool precise, bool hostile, bool held,
     return b;
 }
 
-uint64_t lanesBelow(int32_t count) {
-    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
-}
-
 } // namespace
 
 // Powers given, and powers the pass forms itself (exponents per lane), whose dominant lanes it
@@ -177,7 +173,7 @@ TEST(PartialSumLanes, FastPassEqualsThePerSampleSumBitForBit) {
             const LaneBlock b = randomBlock(rng, false, round % 4 >= 2, round % 8 >= 4, formed);
             double first[LANE_BLOCK], second[LANE_BLOCK];
             const uint64_t reported =
-                table.fastDoubles[oneSided ? 1 : 0](b, first, second) & lanesBelow(b.count);
+                table.fastDoubles[oneSided ? 1 : 0](b, first, second) & lanesUpTo(b.count);
             ASSERT_EQ(reported, lanesToReport(b, false)) << nameOf(unit) << " round " << round;
             for (int32_t j = 0; j < b.count; ++j) {
                 if (((reported >> j) & 1u) != 0) {
@@ -210,7 +206,7 @@ TEST(PartialSumLanes, PrecisePassStaysWithinOneBillionthOfThePerSampleSum) {
             const LaneBlock b = randomBlock(rng, true, false, round % 4 >= 2, formed);
             double first[LANE_BLOCK], second[LANE_BLOCK];
             const uint64_t reported =
-                table.preciseDoubles[oneSided ? 1 : 0](b, first, second) & lanesBelow(b.count);
+                table.preciseDoubles[oneSided ? 1 : 0](b, first, second) & lanesUpTo(b.count);
             ASSERT_EQ(reported, lanesToReport(b, true)) << nameOf(unit) << " round " << round;
             for (int32_t j = 0; j < b.count; ++j) {
                 if (((reported >> j) & 1u) != 0) {
