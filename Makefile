@@ -22,8 +22,8 @@ native: deps win32
 	cmake -S . -B $(NATIVE) $(CMAKE_COMMON) -DTARN_WIN32_DLL=$(abspath $(WIN32))/tarn.dll >/dev/null
 	cmake --build $(NATIVE) -j $(JOBS)
 
-i386: deps
-	cmake -S . -B $(I386) $(CMAKE_COMMON) -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake >/dev/null
+i386: deps win32
+	cmake -S . -B $(I386) $(CMAKE_COMMON) -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake -DTARN_WIN32_DLL=$(abspath $(WIN32))/tarn.dll >/dev/null
 	cmake --build $(I386) -j $(JOBS)
 
 # ASan+UBSan (float-cast-overflow included, no recovery): the plug-in, the validator and the

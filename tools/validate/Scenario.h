@@ -24,6 +24,9 @@ struct ScenarioOptions {
     int length = LENGTH_CI;          // LENGTH_*
     double call_limit_seconds = 120; // one call into the module, at most
     double scenario_limit_seconds = 1800;
+    // --opaque: the module's memory is laid out by another compiler (the Windows DLL through
+    // its loader), so no check reads its members; everything else is checked as usual.
+    bool opaque = false;
 };
 
 class ScenarioContext {
@@ -37,6 +40,8 @@ public:
     uint64_t seed() const { return m_options.seed; }
     int length() const { return m_options.length; }
     const std::string &pluginPath() const { return m_options.plugin; }
+    // Whether checks may read the oscillator's members through its class layout.
+    bool readsModuleState() const { return !m_options.opaque; }
     template <class T> T pick(T quick, T ci, T longRun) const {
         return m_options.length == LENGTH_QUICK ? quick
                                                 : (m_options.length == LENGTH_CI ? ci : longRun);

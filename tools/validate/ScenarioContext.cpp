@@ -48,7 +48,7 @@ const PluginLibrary *ScenarioContext::library() {
             SEModuleProperties properties{};
             const bool tarn = m_library->getModuleProperties(0, &properties) == 1 &&
                               properties.id && std::strcmp(properties.id, "TARN") == 0;
-            m_checker.setOscillatorStateChecks(tarn);
+            m_checker.setOscillatorStateChecks(tarn && readsModuleState());
         }
     }
     return m_library.get();

@@ -14,7 +14,7 @@ namespace {
 void usage(FILE *out) {
     std::fprintf(out,
                  "usage: tarn-validate [--quick | --long] [--seed N] [--scenario NAME]...\n"
-                 "                     [--plugin PATH] [--call-limit SECONDS] [--list]\n"
+                 "                     [--plugin PATH] [--opaque] [--call-limit SECONDS] [--list]\n"
                  "  --quick      every scenario at its short length\n"
                  "  --long       every scenario at its release length\n"
                  "               (neither: the CI length)\n"
@@ -22,6 +22,9 @@ void usage(FILE *out) {
                  "  --scenario   run only the named scenario (repeatable)\n"
                  "  --plugin     the shared object to validate (default: tarn.so beside this\n"
                  "               program)\n"
+                 "  --opaque     never read the module's members (its layout is another\n"
+                 "               compiler's, as with tarn-dll.so); the voice-table and state\n"
+                 "               checks are off\n"
                  "  --call-limit the watchdog's limit on one call into the module (default 120)\n"
                  "  --list       list the scenarios and exit\n");
 }
@@ -62,6 +65,8 @@ int main(int argc, char **argv) {
             chosen.push_back(argv[++i]);
         } else if (arg == "--plugin" && hasValue) {
             options.plugin = argv[++i];
+        } else if (arg == "--opaque") {
+            options.opaque = true;
         } else if (arg == "--call-limit" && hasValue) {
             options.call_limit_seconds = std::atof(argv[++i]);
         } else if (arg == "--list") {
