@@ -34,8 +34,9 @@ int32_t partialCountOf(const VoiceSetup &setup) {
     return countPartials(f0, delta, Nmax, K, nyquist, f1) ? K : -1;
 }
 
-SoundingVoices::SoundingVoices(const VoiceSetup &setup)
-    : m_library(new PluginLibrary(&getModuleProperties, &makeModule)),
+SoundingVoices::SoundingVoices(const VoiceSetup &setup, const std::string &pluginPath)
+    : m_library(pluginPath.empty() ? new PluginLibrary(&getModuleProperties, &makeModule)
+                                   : new PluginLibrary(pluginPath)),
       m_host(new Host(*m_library, setup.sampleRate, setup.blockSize)),
       m_block_size(setup.blockSize) {
     for (int32_t v = 0; v < setup.voices; ++v) {

@@ -37,8 +37,9 @@ int32_t partialCountOf(const VoiceSetup &setup);
 class SoundingVoices {
 public:
     // Builds the voices, starts the note and renders one block through the host so that the
-    // note's events are delivered. Check sounding() before timing anything.
-    explicit SoundingVoices(const VoiceSetup &setup);
+    // note's events are delivered. Check sounding() before timing anything. The plug-in is the
+    // one linked in, or the shared object at `pluginPath` when that is not empty.
+    explicit SoundingVoices(const VoiceSetup &setup, const std::string &pluginPath = "");
     ~SoundingVoices();
     SoundingVoices(const SoundingVoices &) = delete;
     SoundingVoices &operator=(const SoundingVoices &) = delete;

@@ -1,14 +1,18 @@
 // A fixed amount of rendering for callgrind to count: one sounding voice, set up as the process
 // entry benchmark sets it up, then `blocks` process calls inside countedProcessCalls, the one
 // function callgrind.sh collects (--collect-atstart=no --toggle-collect=countedProcessCalls).
-// Usage: tarn_count_instructions HQ MODE K BLOCK SAMPLES [MODULATED]; prints what was
-// rendered. MODULATED 1 gives "a", "combfreq" and "combphase" a new value at every sample of the
-// block, drawn as the modulated process entry benchmark draws them.
+// Usage: tarn_count_instructions [--plugin PATH] HQ MODE K BLOCK SAMPLES [MODULATED]; prints
+// what was rendered. MODULATED 1 gives "a", "combfreq" and "combphase" a new value at every
+// sample of the block, drawn as the modulated process entry benchmark draws them. --plugin
+// loads the plug-in from a shared object (tarn-dll.so: the Windows DLL) instead of the one
+// linked in.
 #include "bench/SoundingVoices.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
+#include <string>
 
 // Not inlined, not renamed: callgrind finds it by this name.
 extern "C" __attribute__((noinline)) void countedProcessCalls(SoundingVoices &voices, long blocks) {
@@ -18,8 +22,16 @@ extern "C" __attribute__((noinline)) void countedProcessCalls(SoundingVoices &vo
 }
 
 int main(int argc, char **argv) {
+    std::string plugin;
+    if (argc >= 3 && std::strcmp(argv[1], "--plugin") == 0) {
+        plugin = argv[2];
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc != 6 && argc != 7) {
-        std::fprintf(stderr, "usage: %s HQ MODE K BLOCK SAMPLES [MODULATED]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--plugin PATH] HQ MODE K BLOCK SAMPLES [MODULATED]\n",
+                     argv[0]);
         return 1;
     }
     const long hq = std::strtol(argv[1], nullptr, 10);
@@ -36,7 +48,12 @@ int main(int argc, char **argv) {
     const VoiceSetup setup =
         setupForPartials(static_cast<int32_t>(K), static_cast<int16_t>(hq),
                          static_cast<int16_t>(mode), static_cast<int32_t>(block), 1);
-    SoundingVoices voices(setup);
+    SoundingVoices voices(setup, plugin);
+    if (voices.voices() == 0) {
+        std::fprintf(stderr, "%s: no voice could be made (%s)\n", argv[0],
+                     plugin.empty() ? "linked-in plug-in" : plugin.c_str());
+        return 2;
+    }
     if (modulated != 0) {
         std::mt19937 rng(7);
         std::uniform_real_distribution<float> ratio(0.02f, 0.095f), comb(-0.1f, 0.1f);

@@ -22,5 +22,16 @@ for tree in "$@"; do
     failed=$((failed + f))
     [ "$rc" -eq 0 ] || [ "$f" -gt 0 ] || failed=$((failed + 1))
 done
+# The legs that run the shipped tarn.dll itself (through tarn-dll.so in the i386 tree).
+dll_legs='Test +#[0-9]+: (Dll\.|TarnDll\.|PeImage\.|Validate\.Dll\.)'
+dll_passed=0
+dll_failed=0
+for tree in "$@"; do
+    log="$tree/ctest.log"
+    [ -f "$log" ] || continue
+    dll_passed=$((dll_passed + $(grep -E "$dll_legs" "$log" | grep -c ' Passed ')))
+    dll_failed=$((dll_failed + $(grep -E "$dll_legs" "$log" | grep -vc ' Passed ')))
+done
+echo "of which on tarn.dll itself: $dll_passed passed, $dll_failed failed"
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
