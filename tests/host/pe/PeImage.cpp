@@ -1,8 +1,10 @@
 // The PE loader on the probe DLLs of the Windows tree: relocation, the two import conventions,
 // the stack alignment of a call into the image, DllMain at load and unload, a missing import
-// and a damaged file reported, _assert reaching the host.
+// and a damaged file reported, _assert reaching the host, from the probe and from tarn.dll.
 #include "host/pe/PeImage.h"
 #include "host/pe/windows_imports.h"
+#include "se_sdk2/SEModuleRecord.h"
+#include "se_sdk2/se_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -114,4 +116,25 @@ TEST(PeImage, AssertReachesTheHostsHandler) {
     EXPECT_EQ(lastReport.message, "probe expression");
     EXPECT_EQ(lastReport.file, "probe_dll.c");
     EXPECT_EQ(lastReport.line, 77u);
+}
+
+TEST(PeImage, TarnDllReportsAContractBreachThroughTheCrtAssert) {
+    PeImage image(TARN_WIN32_DLL_PATH);
+    ASSERT_TRUE(image.isLoaded()) << image.error();
+    const auto word = [](const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); };
+    SEModuleRecord *record =
+        reinterpret_cast<SEModuleRecord *>(callExport(image, "makeModule", {0, 1, 0, 0}));
+    ASSERT_NE(record, nullptr);
+    lastReport = {};
+    const WindowsAssertHandler previous = setWindowsAssertHandler(&recordAssert);
+    // Opcode 7 is no request of this protocol: the dispatcher reports a breach and answers 0.
+    const uint32_t answer = image.call(reinterpret_cast<const void *>(record->dispatch_entry),
+                                       {word(record), 7, 0, 0, 0, 0});
+    setWindowsAssertHandler(previous);
+    EXPECT_EQ(answer, 0u);
+    EXPECT_EQ(lastReport.message, "false");
+    EXPECT_EQ(lastReport.file, "se_sdk2/SEModule_base");
+    EXPECT_EQ(image.call(reinterpret_cast<const void *>(record->dispatch_entry),
+                         {word(record), static_cast<uint32_t>(MOD_CLOSE), 0, 0, 0, 0}),
+              1u);
 }
