@@ -20,8 +20,8 @@ __attribute__((target("sse2"))) __declspec(dllexport) void copyThroughAlignedMov
 }
 
 // As squareThroughArithmetic, after realigning the stack.
-__attribute__((target("sse2"), force_align_arg_pointer)) __declspec(
-    dllexport) void squareOnRealignedStack(Float4 *p) {
+__attribute__((force_align_arg_pointer)) void squareOnRealignedStack(Float4 *p);
+__attribute__((target("sse2"))) __declspec(dllexport) void squareOnRealignedStack(Float4 *p) {
     Float4 t = *p * *p;
     __asm__("" : "+m"(t));
     *p = t * *p;
