@@ -6,7 +6,8 @@
 Reads `objdump -d` of the image (symbols needed: a stripped image is one function). For every
 function it follows %esp and %ebp through the function's jumps, from the 4-byte alignment of the
 entry, as (alignment, residue) pairs: `and $-N,%esp` makes %esp N-aligned; push, pop, sub, add,
-lea, leave and stdcall returns (the callee pops the N of `name@N`) move it; `mov %esp,%ebp`
+lea, leave and calls move it (by what the callee's `ret $N` pops, thiscall and stdcall, or the N
+of an import's `name@N`; a call through a register keeps only 4-byte alignment); `mov %esp,%ebp`
 copies it; any other write forgets. Where paths meet, the pair keeps what both agree on. An
 aligned access (movaps, movapd, movdqa, their VEX and EVEX forms, and legacy SSE instructions
 with a packed memory operand) of width W passes only where base + displacement is proven
@@ -79,7 +80,27 @@ def immediate(text):
     return value - (1 << 32) if value >= 1 << 31 else value
 
 
-def step(state, mnemonic, operands):
+def popped(operands, pops):
+    """Bytes a call's callee pops: its own `ret $N` where it is in the image, else the N of an
+    import's `name@N`; None where neither tells (calls through registers)."""
+    target = JUMP_TARGET.match(operands)
+    if target and int(target.group(1), 16) in pops:
+        return pops[int(target.group(1), 16)]
+    pop = STDCALL_POP.search(operands)
+    return int(pop.group(1)) if pop else None
+
+
+def calleePops(bodies):
+    """{address: bytes popped} of every function whose returns all pop the same amount."""
+    pops = {}
+    for body in bodies:
+        amounts = {immediate(o) if o else 0 for _, m, o in body if m.startswith('ret')}
+        if body and len(amounts) == 1:
+            pops[body[0][0]] = amounts.pop()
+    return pops
+
+
+def step(state, mnemonic, operands, pops):
     """The state after one instruction: {'esp': pair, 'ebp': pair, 'const': {reg: value}}."""
     esp, ebp, const = state['esp'], state['ebp'], dict(state['const'])
     ops = operands.split(' <')[0].split('#')[0].strip()
@@ -97,9 +118,8 @@ def step(state, mnemonic, operands):
     elif mnemonic == 'leave':
         esp, ebp = moved(ebp, 4), UNKNOWN
     elif mnemonic.startswith('call'):
-        pop = STDCALL_POP.search(operands)
-        if pop:
-            esp = moved(esp, int(pop.group(1)))
+        pop = popped(operands, pops)
+        esp = moved(esp, pop) if pop is not None else meet(esp, (4, esp[1]))
     elif dest == '%esp':
         src = args[0] if len(args) == 2 else ''
         if base == 'and' and src.startswith('$') and immediate(src) in ALIGN_MASK:
@@ -147,7 +167,7 @@ def merge(a, b):
     return {'esp': meet(a['esp'], b['esp']), 'ebp': meet(a['ebp'], b['ebp']), 'const': const}
 
 
-def analyse(instructions):
+def analyse(instructions, pops):
     """Accesses of one function: (address, text, alignment needed, proven) for each."""
     index = {addr: i for i, (addr, _, _) in enumerate(instructions)}
     states = [None] * len(instructions)
@@ -160,7 +180,7 @@ def analyse(instructions):
         if mnemonic in PREFIXES and operands:
             mnemonic, _, operands = operands.partition(' ')
             operands = operands.strip()
-        after = step(states[i], mnemonic, operands)
+        after = step(states[i], mnemonic, operands, pops)
         successors = []
         if mnemonic.startswith('j'):
             target = JUMP_TARGET.match(operands)
@@ -218,8 +238,10 @@ def main():
     dump = subprocess.run([objdump, '-d', '-C', '--no-show-raw-insn', image], check=True,
                           capture_output=True, text=True).stdout
     seen, failed = 0, 0
-    for name, body in functions(dump):
-        accesses = analyse(body)
+    bodies = list(functions(dump))
+    pops = calleePops(body for _, body in bodies)
+    for name, body in bodies:
+        accesses = analyse(body, pops)
         if not accesses:
             continue
         seen += 1
