@@ -30,10 +30,19 @@ constexpr uint32_t featureWordFrom(bool idBitToggles, uint32_t highestLeaf, uint
 // keeps the per-sample loop.
 enum class VectorUnit : uint8_t { None, Sse2, Avx2, Avx512 };
 
-// What the processor observations allow. leaf1Edx is the feature word (0 without CPUID);
-// leaf1Ecx, leaf7Ebx and xcr0 count only where their source exists (highestLeaf >= 7 for
-// leaf 7, OSXSAVE for XGETBV); callers pass 0 for an observation they could not make. AVX2
-// and AVX-512 need the system to save their registers, or their first use faults.
+// The widest unit this build has lane passes for. The 32-bit builds stop at AVX2: their tests
+// run under qemu-i386, which has no AVX-512, so AVX-512 lanes there would run on hosts only.
+#if defined(__x86_64__)
+constexpr VectorUnit WIDEST_BUILT_UNIT = VectorUnit::Avx512;
+#else
+constexpr VectorUnit WIDEST_BUILT_UNIT = VectorUnit::Avx2;
+#endif
+
+// What the processor observations allow, at most WIDEST_BUILT_UNIT. leaf1Edx is the feature
+// word (0 without CPUID); leaf1Ecx, leaf7Ebx and xcr0 count only where their source exists
+// (highestLeaf >= 7 for leaf 7, OSXSAVE for XGETBV); callers pass 0 for an observation they
+// could not make. AVX2 and AVX-512 need the system to save their registers, or their first use
+// faults.
 constexpr VectorUnit vectorUnitFrom(uint32_t highestLeaf, uint32_t leaf1Edx, uint32_t leaf1Ecx,
                                     uint32_t leaf7Ebx, uint32_t xcr0) {
     const bool sse2 = (leaf1Edx & CPU_FEATURE_SSE) != 0 && (leaf1Edx & CPU_FEATURE_SSE2) != 0;
@@ -44,7 +53,8 @@ constexpr VectorUnit vectorUnitFrom(uint32_t highestLeaf, uint32_t leaf1Edx, uin
     if (!sse2) {
         return VectorUnit::None;
     }
-    if (osAvx && (xcr0 & XCR0_AVX512_STATE) == XCR0_AVX512_STATE &&
+    if (WIDEST_BUILT_UNIT >= VectorUnit::Avx512 && osAvx &&
+        (xcr0 & XCR0_AVX512_STATE) == XCR0_AVX512_STATE &&
         (leaf7 & CPU_FEATURE7_AVX512) == CPU_FEATURE7_AVX512 && (leaf7 & CPU_FEATURE7_AVX2) != 0) {
         return VectorUnit::Avx512;
     }
@@ -62,6 +72,7 @@ uint32_t cpuFeatureFlags();
 // Called once per module construction.
 bool hasSSE();
 
-// The widest vector unit this processor and system run, from CPUID (after the ID-bit test)
-// and XGETBV (only where OSXSAVE says it exists). Called once per module construction.
+// The widest vector unit this processor and system run and this build has, from CPUID (after
+// the ID-bit test) and XGETBV (only where OSXSAVE says it exists). Called once per module
+// construction.
 VectorUnit widestVectorUnit();

@@ -10,8 +10,12 @@ bool lanePassTable(VectorUnit unit, LanePassTable &table) {
         table = lanePassesAvx2();
         return true;
     case VectorUnit::Avx512:
-        table = lanePassesAvx512();
-        return true;
+        // A discarded statement: the 32-bit builds need no definition of lanePassesAvx512.
+        if constexpr (WIDEST_BUILT_UNIT >= VectorUnit::Avx512) {
+            table = lanePassesAvx512();
+            return true;
+        }
+        return false;
     default:
         return false;
     }

@@ -72,11 +72,12 @@ struct LanePassTable {
 
 // The pass for a unit, or null for VectorUnit::None.
 LanePass lanePass(VectorUnit unit, bool precise, bool oneSided);
-// The whole table of a unit; false where lanePass gives null.
+// The whole table of a unit; false where lanePass gives null, or above WIDEST_BUILT_UNIT.
 bool lanePassTable(VectorUnit unit, LanePassTable &table);
 
 // The tables of each width, from the files of that width. Call only when widestVectorUnit()
-// reports that unit or a wider one.
+// reports that unit or a wider one. lanePassesAvx512 exists only where WIDEST_BUILT_UNIT is
+// Avx512 (x86-64).
 LanePassTable lanePassesSse2();
 LanePassTable lanePassesAvx2();
 LanePassTable lanePassesAvx512();

@@ -2,7 +2,7 @@
 // float lanes. Only the functions between the target pragmas use AVX-512; every header with
 // external inline functions is included before them, so no copy of those is emitted here with
 // wider instructions than the rest of the library.
-// Their scalar doubles are SSE2 too (fpmath=sse), which 32-bit builds do not use by default.
+// Built for x86-64 only: the 32-bit builds stop at AVX2 (WIDEST_BUILT_UNIT).
 #include "oscillator/partial_sum_lanes.h"
 
 #include <cfloat>

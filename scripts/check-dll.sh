@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Checks the Windows build of the plug-in: its export table must name exactly getModuleProperties
-# and makeModule (undecorated, no unnamed ordinals), and every DLL it imports must be a Windows
-# system DLL (the runtime is linked statically: no libstdc++, libgcc or libwinpthread).
-# Usage: scripts/check-dll.sh PATH/tarn.dll
+# and makeModule (undecorated, no unnamed ordinals), every DLL it imports must be a Windows
+# system DLL (the runtime is linked statically: no libstdc++, libgcc or libwinpthread), and no
+# function may make an aligned vector access to a stack it has not realigned (hosts promise only
+# 4-byte alignment; scripts/check-stack-alignment.py). --alignment-only runs the last check alone.
+# Usage: scripts/check-dll.sh [--alignment-only] PATH/tarn.dll
 set -uo pipefail
 
+alignmentOnly=0
+if [ "${1:-}" = --alignment-only ]; then
+    alignmentOnly=1
+    shift
+fi
 dll=${1:-}
 if [ -z "$dll" ] || [ ! -f "$dll" ]; then
     echo "check-dll: no such file: '$dll'" >&2
@@ -15,6 +22,16 @@ if ! command -v "$objdump" >/dev/null; then
     echo "check-dll: $objdump not found (Debian package binutils-mingw-w64-i686)" >&2
     exit 2
 fi
+# The stack alignment of every function, from its disassembly.
+alignment() {
+    echo "aligned vector accesses to the stack in $dll (function: accesses, realignment):"
+    python3 "$(dirname "$0")/check-stack-alignment.py" "$objdump" "$dll"
+}
+if [ "$alignmentOnly" -eq 1 ]; then
+    alignment
+    exit
+fi
+
 if ! dump=$("$objdump" -p "$dll" 2>&1); then
     echo "check-dll: $objdump failed on $dll:" >&2
     echo "$dump" >&2
@@ -66,7 +83,11 @@ if [ -z "$imports" ]; then
     failed=1
 fi
 
+if ! alignment; then
+    failed=1
+fi
+
 if [ "$failed" -eq 0 ]; then
-    echo "OK: two undecorated exports, system DLLs only"
+    echo "OK: two undecorated exports, system DLLs only, every aligned stack access proven aligned"
 fi
 exit "$failed"

@@ -66,19 +66,25 @@ uint64_t lanesToReport(const LaneBlock &b, bool precise) {
 
 namespace {
 
+std::string nameOf(VectorUnit u) {
+    return u == VectorUnit::Sse2 ? "sse2" : u == VectorUnit::Avx2 ? "avx2" : "avx512";
+}
+
+// Every unit up to the one the module would choose, each of which must have its passes.
 std::vector<std::pair<VectorUnit, LanePassTable>> tablesOfThisProcessor() {
     std::vector<std::pair<VectorUnit, LanePassTable>> tables;
     for (VectorUnit u : {VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512}) {
         LanePassTable t;
-        if (u <= widestVectorUnit() && lanePassTable(u, t)) {
+        if (u > widestVectorUnit()) {
+            break;
+        }
+        if (lanePassTable(u, t)) {
             tables.push_back({u, t});
+        } else {
+            ADD_FAILURE() << nameOf(u) << " chosen by the feature test but has no passes";
         }
     }
     return tables;
-}
-
-std::string nameOf(VectorUnit u) {
-    return u == VectorUnit::Sse2 ? "sse2" : u == VectorUnit::Avx2 ? "avx2" : "avx512";
 }
 
 uint64_t bits(double x) {

@@ -24,19 +24,25 @@ constexpr int32_t MAX_BLOCK = 300;
 constexpr float INF = std::numeric_limits<float>::infinity();
 constexpr float NAN_F = std::numeric_limits<float>::quiet_NaN();
 
+const char *nameOf(VectorUnit u) {
+    return u == VectorUnit::Sse2 ? "sse2" : u == VectorUnit::Avx2 ? "avx2" : "avx512";
+}
+
+// Every unit up to the one the module would choose, each of which must have its passes.
 std::vector<VectorUnit> unitsOfThisProcessor() {
     std::vector<VectorUnit> units;
     const VectorUnit widest = widestVectorUnit();
     for (VectorUnit u : {VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512}) {
-        if (u <= widest && lanePass(u, false, true) != nullptr) {
+        if (u > widest) {
+            break;
+        }
+        if (lanePass(u, false, true) != nullptr) {
             units.push_back(u);
+        } else {
+            ADD_FAILURE() << nameOf(u) << " chosen by the feature test but has no passes";
         }
     }
     return units;
-}
-
-const char *nameOf(VectorUnit u) {
-    return u == VectorUnit::Sse2 ? "sse2" : u == VectorUnit::Avx2 ? "avx2" : "avx512";
 }
 
 // One module with its own pin buffers.

@@ -114,7 +114,7 @@ TEST(PeImage, AssertReachesTheHostsHandler) {
     callExport(image, "probe_assert");
     setWindowsAssertHandler(previous);
     EXPECT_EQ(lastReport.message, "probe expression");
-    EXPECT_EQ(lastReport.file, "probe_dll.c");
+    EXPECT_EQ(lastReport.file, "pe_probe_dll.c");
     EXPECT_EQ(lastReport.line, 77u);
 }
 

@@ -60,7 +60,7 @@ __declspec(dllexport) uint32_t probe_caller_stack_mod16(void) {
 
 __declspec(dllexport) void probe_watch_detach(int32_t *flag) { detach_flag = flag; }
 
-__declspec(dllexport) void probe_assert(void) { _assert("probe expression", "probe_dll.c", 77); }
+__declspec(dllexport) void probe_assert(void) { _assert("probe expression", "pe_probe_dll.c", 77); }
 
 #ifdef PROBE_MISSING_IMPORT
 __declspec(dllimport) int __stdcall Beep(unsigned long frequency, unsigned long duration);
