@@ -73,6 +73,20 @@ void makeLocks() {
     pthread_mutexattr_destroy(&attributes);
 }
 
+long allocationBudget = -1; // negative: no limit
+long liveAllocations = 0;
+
+bool allocationAllowed() {
+    if (allocationBudget == 0) {
+        winErrno = ENOMEM;
+        return false;
+    }
+    if (allocationBudget > 0) {
+        --allocationBudget;
+    }
+    return true;
+}
+
 void *noteErrno(void *p) {
     if (p == nullptr) {
         winErrno = ENOMEM; // the same number on both sides
@@ -80,15 +94,31 @@ void *noteErrno(void *p) {
     return p;
 }
 
-void *TARN_WINCDECL ms_malloc(size_t size) { return noteErrno(std::malloc(size)); }
+void *noteAllocation(void *p) {
+    liveAllocations += p != nullptr;
+    return noteErrno(p);
+}
+
+void *TARN_WINCDECL ms_malloc(size_t size) {
+    return allocationAllowed() ? noteAllocation(std::malloc(size)) : nullptr;
+}
 void *TARN_WINCDECL ms_calloc(size_t count, size_t size) {
-    return noteErrno(std::calloc(count, size));
+    return allocationAllowed() ? noteAllocation(std::calloc(count, size)) : nullptr;
 }
 void *TARN_WINCDECL ms_realloc(void *p, size_t size) {
+    if (size != 0 && !allocationAllowed()) {
+        return nullptr; // the old block stays as it was
+    }
+    const bool had = p != nullptr;
     void *q = std::realloc(p, size);
+    // glibc frees the block for size 0 and answers null; otherwise a null answer keeps it.
+    liveAllocations += (q != nullptr) - (had && (q != nullptr || size == 0));
     return size == 0 ? q : noteErrno(q);
 }
-void TARN_WINCDECL ms_free(void *p) { std::free(p); }
+void TARN_WINCDECL ms_free(void *p) {
+    liveAllocations -= p != nullptr;
+    std::free(p);
+}
 
 int TARN_WINCDECL ms_memcmp(const void *a, const void *b, size_t n) { return std::memcmp(a, b, n); }
 void *TARN_WINCDECL ms_memcpy(void *d, const void *s, size_t n) { return std::memcpy(d, s, n); }
@@ -175,6 +205,10 @@ void TARN_WINCDECL ms_assert(const char *message, const char *file, unsigned lin
 }
 
 } // namespace
+
+void setWindowsAllocationBudget(long allocations) { allocationBudget = allocations; }
+
+long windowsLiveAllocations() { return liveAllocations; }
 
 WindowsAssertHandler setWindowsAssertHandler(WindowsAssertHandler handler) {
     const WindowsAssertHandler previous = assertHandler;

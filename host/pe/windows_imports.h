@@ -18,6 +18,13 @@ extern const WindowsImport MSVCRT_IMPORTS[];
 // Closes every handle still open (called when the last image has been unloaded).
 void closeWindowsHandles();
 
+// Lets the next `allocations` allocations of the images (malloc, calloc, realloc) succeed and
+// refuses every later one, as a full heap would; a negative budget lifts the limit (the
+// default). For tests of what an image does when memory runs out.
+void setWindowsAllocationBudget(long allocations);
+// The images' heap blocks not yet freed (malloc, calloc and realloc less free).
+long windowsLiveAllocations();
+
 // Where msvcrt's _assert reports: by default glibc's __assert_fail (which a host may
 // interpose, as tarn-validate does). Returns the handler that was installed; null restores
 // the default.

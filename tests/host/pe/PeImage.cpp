@@ -138,3 +138,36 @@ TEST(PeImage, TarnDllReportsAContractBreachThroughTheCrtAssert) {
                          {word(record), static_cast<uint32_t>(MOD_CLOSE), 0, 0, 0, 0}),
               1u);
 }
+
+TEST(PeImage, TarnDllMakesNothingAndKeepsNothingWhenMemoryRunsOut) {
+    PeImage image(TARN_WIN32_DLL_PATH);
+    ASSERT_TRUE(image.isLoaded()) << image.error();
+    const auto make = [&] {
+        return reinterpret_cast<SEModuleRecord *>(callExport(image, "makeModule", {0, 1, 0, 0}));
+    };
+    const auto close = [&](SEModuleRecord *record) {
+        return image.call(reinterpret_cast<const void *>(record->dispatch_entry),
+                          {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record)),
+                           static_cast<uint32_t>(MOD_CLOSE), 0, 0, 0, 0});
+    };
+    // The first instance of a generation allocates itself, then the shared voice table: a
+    // budget of 0 refuses the instance (operator new throws inside the DLL, nothrow new
+    // catches it), 1 refuses the table. Either way nothing is made and nothing is kept.
+    int refused = 0;
+    for (long budget = 0; budget < 4; ++budget) {
+        const long before = windowsLiveAllocations();
+        setWindowsAllocationBudget(budget);
+        SEModuleRecord *record = make();
+        setWindowsAllocationBudget(-1);
+        if (record == nullptr) {
+            ++refused;
+            EXPECT_EQ(windowsLiveAllocations(), before) << "budget " << budget;
+        } else {
+            EXPECT_EQ(close(record), 1u);
+        }
+    }
+    EXPECT_EQ(refused, 2) << "the instance and the table are the generation's two allocations";
+    SEModuleRecord *record = make();
+    ASSERT_NE(record, nullptr) << "memory back: instances again";
+    EXPECT_EQ(close(record), 1u);
+}
