@@ -2,6 +2,7 @@
 // "--opt value" are both accepted.
 #include "tools/cli_options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -10,13 +11,15 @@
 namespace tarn::render {
 
 const char *const USAGE_TEXT =
-    R"(usage: tarn-render [options] [PATCH.json] OUT.wav
+    R"(usage: tarn-render [options] PATCH.json [OUT.wav]
+       tarn-render [options] OUT.wav
        tarn-render --null [options] [PATCH.json]
        tarn-render --pins [--plugin PATH]
 
 Renders a patch (JSON, see docs/patch-format.md) on the TARN oscillator plug-in to a stereo
-WAV file: "outputl" on the left channel, "outputr" on the right. Without PATCH.json the
-built-in demo patch is rendered.
+WAV file: "outputl" on the left channel, "outputr" on the right. Without OUT.wav the WAV goes
+beside the patch under its name (song.json -> song.wav); without PATCH.json the built-in demo
+patch is rendered. No output ever replaces the patch or a file whose name ends in .json.
 
 options:
   --format float|16|24     sample format of the WAV file (default: float, 32-bit)
@@ -35,7 +38,7 @@ exit codes:
   0  success
   1  bad command line
   2  bad patch: unreadable file, malformed JSON, unknown field, wrong type, value out of
-     range, or more overlapping notes than voices
+     range, more overlapping notes than voices, or an output that would replace the patch
   3  the plug-in does not load or cannot play the patch
   4  an output file cannot be written (nothing is left behind)
   5  gnuplot is missing or failed to draw a plot
@@ -62,7 +65,30 @@ SampleFormat parseFormat(const std::string &text) {
     throw UsageError("--format expects float, 16 or 24, got \"" + text + "\"");
 }
 
+bool endsWith(const std::string &text, const std::string &suffix) {
+    if (text.size() < suffix.size())
+        return false;
+    for (size_t i = 0; i < suffix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - suffix.size() + i])) !=
+            suffix[i])
+            return false;
+    return true;
+}
+
 } // namespace
+
+std::string defaultOutputPath(const std::string &inputPath) {
+    size_t slash = inputPath.rfind('/');
+    size_t dot = inputPath.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        dot == (slash == std::string::npos ? 0 : slash + 1))
+        return inputPath + ".wav";
+    return inputPath.substr(0, dot) + ".wav";
+}
+
+bool looksLikePatchName(const std::string &name) {
+    return endsWith(name, ".json");
+}
 
 Options parseOptions(int argc, const char *const *argv) {
     Options options;
@@ -126,14 +152,18 @@ Options parseOptions(int argc, const char *const *argv) {
         return options;
     }
     size_t wanted = options.nullOutput ? 0 : 1;
-    if (files.size() < wanted)
-        throw UsageError("no output file given (or use --null)");
     if (files.size() > wanted + 1)
         throw UsageError("too many file names: " + files[wanted + 1]);
-    if (files.size() == wanted + 1)
+    // A lone name is the patch when it looks like one, so that a forgotten output name never
+    // turns "tarn-render song.json" into a demo render over the patch.
+    const bool lonePatch = files.size() == 1 && !options.nullOutput && looksLikePatchName(files[0]);
+    if (files.size() == wanted + 1 || lonePatch)
         options.patchPath = files[0];
-    if (!options.nullOutput)
-        options.outputPath = files.back();
+    if (!options.nullOutput) {
+        if (files.empty())
+            throw UsageError("no output file given (or use --null)");
+        options.outputPath = lonePatch ? defaultOutputPath(files[0]) : files.back();
+    }
     return options;
 }
 

@@ -1,4 +1,4 @@
-// The command line of tarn-render: `tarn-render [options] [PATCH.json] OUT.wav`.
+// The command line of tarn-render: `tarn-render [options] [PATCH.json] [OUT.wav]`.
 #pragma once
 
 #include "tools/WavWriter.h"
@@ -29,6 +29,13 @@ struct Options {
     std::optional<double> spectrumAtSeconds; // centre of the spectrum window
     double maxHz = 0.0;                      // top of the plots' frequency axis; 0: Nyquist
 };
+
+// The WAV written for an input when no output is named: the same path with ".wav" in place
+// of its extension ("songs/a.json" -> "songs/a.wav").
+std::string defaultOutputPath(const std::string &inputPath);
+
+// Whether a file name ends in ".json" (any case): such a name is never written.
+bool looksLikePatchName(const std::string &name);
 
 // Throws UsageError with a one-line reason.
 Options parseOptions(int argc, const char *const *argv);

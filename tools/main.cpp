@@ -10,6 +10,7 @@
 #include "tools/WavWriter.h"
 #include "tools/cli_options.h"
 #include "tools/embedded_texts.h"
+#include "tools/input_guard.h"
 #include "tools/exit_codes.h"
 #include "tools/patch_parser.h"
 #include "tools/pin_listing.h"
@@ -24,6 +25,7 @@
 #include <iostream>
 #include <limits.h>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 
@@ -63,7 +65,20 @@ double firstNoteMiddle(const Patch &patch) {
     return first->startSeconds + 0.5 * first->lengthSeconds;
 }
 
+// The first output that would replace an input, as a message; empty when there is none.
+std::optional<std::string> findOverwrite(const Options &options) {
+    const std::vector<std::string> inputs = {options.patchPath};
+    for (const std::string *output :
+         {&options.outputPath, &options.spectrogramPath, &options.spectrumPath})
+        if (!output->empty())
+            if (auto problem = overwriteProblem(*output, inputs))
+                return problem;
+    return std::nullopt;
+}
+
 int run(const Options &options) {
+    if (auto problem = findOverwrite(options))
+        return fail(EXIT_BAD_PATCH, *problem);
     std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     if (options.pins) {
         PluginLibrary library(pluginPath);

@@ -143,6 +143,35 @@ TEST(RenderCli, MissingGnuplotFailsTheRunWithoutLeavingTheWav) {
     EXPECT_EQ(dir.entries(), before);
 }
 
+TEST(RenderCli, ThePatchIsNeverOverwritten) {
+    ScratchDir dir;
+    const std::string patch = dir.write("p.json", ONE_NOTE);
+    ::symlink(patch.c_str(), dir.path("link.wav").c_str());
+    const std::vector<std::vector<std::string>> refused = {
+        {patch, patch},
+        {patch, dir.path("../") + dir.path("p.json").substr(5)}, // another spelling
+        {patch, dir.path("link.wav")},                           // a link to the patch
+        {patch, dir.path("other.JSON")},
+        {patch, dir.path("o.wav"), "--spectrogram", patch},
+    };
+    for (const auto &args : refused) {
+        ToolRun run = runProgram(TOOL, args, dir);
+        EXPECT_EQ(run.exitCode, 2) << args.back() << "\n" << run.err;
+        EXPECT_NE(run.err.find("refusing to write"), std::string::npos) << run.err;
+        EXPECT_EQ(readText(patch), ONE_NOTE);
+        EXPECT_EQ(dir.entries(), (std::set<std::string>{"link.wav", "p.json"}));
+    }
+    // A lone patch renders beside itself; any other existing file may be overwritten.
+    ToolRun lone = runProgram(TOOL, {patch}, dir);
+    EXPECT_EQ(lone.exitCode, 0) << lone.err;
+    EXPECT_NE(lone.out.find("wrote " + dir.path("p.wav")), std::string::npos) << lone.out;
+    EXPECT_EQ(readWav(dir.path("p.wav")).left.size(), 8820u);
+    dir.write("old.wav", "old");
+    EXPECT_EQ(runProgram(TOOL, {"--quiet", patch, dir.path("old.wav")}, dir).exitCode, 0);
+    EXPECT_EQ(readWav(dir.path("old.wav")).left.size(), 8820u);
+    EXPECT_EQ(readText(patch), ONE_NOTE);
+}
+
 TEST(RenderCli, PinsListsTheSixteenPinsWithTheListsTheToolUses) {
     ScratchDir dir;
     ToolRun run = runProgram(TOOL, {"--pins"}, dir);
