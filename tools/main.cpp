@@ -11,6 +11,7 @@
 #include "tools/cli_options.h"
 #include "tools/embedded_texts.h"
 #include "tools/input_guard.h"
+#include "tools/interrupt_cleanup.h"
 #include "tools/exit_codes.h"
 #include "tools/patch_parser.h"
 #include "tools/pin_listing.h"
@@ -208,6 +209,7 @@ int main(int argc, char **argv) {
         std::cout << DEMO_PATCH_TEXT;
         return EXIT_OK;
     }
+    installInterruptCleanup();
     try {
         return run(options);
     } catch (const PluginError &e) {

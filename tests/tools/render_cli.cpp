@@ -3,6 +3,7 @@
 #include "support/tool_process.h"
 #include "tools/list_settings.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace tarn::test;
@@ -170,6 +171,32 @@ TEST(RenderCli, ThePatchIsNeverOverwritten) {
     EXPECT_EQ(runProgram(TOOL, {"--quiet", patch, dir.path("old.wav")}, dir).exitCode, 0);
     EXPECT_EQ(readWav(dir.path("old.wav")).left.size(), 8820u);
     EXPECT_EQ(readText(patch), ONE_NOTE);
+}
+
+TEST(RenderCli, AnInterruptedRenderLeavesNoFileAndExitsAsKilled) {
+    const std::pair<int, int> signals[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+    for (const auto &[signal, exitCode] : signals) {
+        ScratchDir dir;
+        // An hour of eight voices: far longer than the test waits.
+        std::string score;
+        for (int i = 0; i < 8; ++i)
+            score += std::string(i ? "," : "") + R"({"start": 0, "length": 3600, "pitch": )" +
+                     std::to_string(40 + i) + "}";
+        dir.write("p.json", R"({"voices": 8, "score": [)" + score + "]}");
+        StartedProgram started = startProgram(
+            TOOL, {dir.path("p.json"), dir.path("o.wav"), "--spectrogram", dir.path("s.png")},
+            dir);
+        ASSERT_NE(started.pid, 0);
+        // Both outputs exist under their temporary names once the render runs.
+        for (int tries = 0; tries < 3000 && dir.entries().size() < 5; ++tries)
+            ::usleep(10000);
+        EXPECT_EQ(dir.entries().size(), 5u);
+        ::kill(started.pid, signal);
+        ToolRun run = finishProgram(started);
+        EXPECT_EQ(run.exitCode, exitCode) << run.err;
+        EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+        EXPECT_EQ(dir.entries(), std::set<std::string>{"p.json"});
+    }
 }
 
 TEST(RenderCli, PinsListsTheSixteenPinsWithTheListsTheToolUses) {
