@@ -46,6 +46,7 @@ struct Patch {
     int32_t voices = 4;         // module instances (one generation, at most 24)
     std::array<int16_t, LIST_SETTING_COUNT> settings{}; // values, indexed by SETTING_*
     double durationSeconds = 0.0;                       // length of the render; covers every note
+    double gainDb = 0.0;                                // applied to the mix, after the module
     std::vector<PatchNote> notes;                       // in file order
 };
 

@@ -24,6 +24,8 @@ patch is rendered. No output ever replaces the patch or a file whose name ends i
 options:
   --format float|16|24     sample format of the WAV file (default: float, 32-bit)
   --null                   render but write no WAV file (for timing)
+  --normalize [DBFS]       scale the mix so that its peak is DBFS (default -1, at most 0);
+                           renders twice, and replaces the patch's "gain"
   --spectrogram FILE.png   also draw a spectrogram of both channels
   --spectrum FILE.png      also draw the magnitude spectrum of one window
   --spectrum-at SECONDS    centre of that window (default: middle of the first note)
@@ -52,6 +54,16 @@ double parseNumber(const std::string &option, const std::string &text, const cha
     double x = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x) || x < 0.0)
         throw UsageError(option + " expects " + what + ", got \"" + text + "\"");
+    return x;
+}
+
+// A level in dB of at most 0, or empty when the text is not a number.
+std::optional<double> parseLevel(const std::string &text) {
+    char *end = nullptr;
+    errno = 0;
+    double x = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x))
+        return std::nullopt;
     return x;
 }
 
@@ -132,6 +144,18 @@ Options parseOptions(int argc, const char *const *argv) {
             options.plugin = takeValue();
         } else if (arg == "--format") {
             options.format = parseFormat(takeValue());
+        } else if (arg == "--normalize") {
+            // The level is optional: the next argument is taken only when it is a number.
+            std::optional<double> level =
+                hasValue ? parseLevel(value)
+                         : (i + 1 < argc ? parseLevel(argv[i + 1]) : std::nullopt);
+            if (hasValue && !level)
+                throw UsageError("--normalize expects a level in dBFS, got \"" + value + "\"");
+            if (level && !hasValue)
+                ++i;
+            if (level && *level > 0.0)
+                throw UsageError("--normalize expects a level of at most 0 dBFS");
+            options.normalizeDbfs = level.value_or(DEFAULT_NORMALIZE_DBFS);
         } else if (arg == "--spectrogram") {
             options.spectrogramPath = takeValue();
         } else if (arg == "--spectrum") {

@@ -28,7 +28,11 @@ struct Options {
     std::string spectrumPath;                // PNG, or empty
     std::optional<double> spectrumAtSeconds; // centre of the spectrum window
     double maxHz = 0.0;                      // top of the plots' frequency axis; 0: Nyquist
+    std::optional<double> normalizeDbfs;     // peak of the written mix, when normalizing
 };
+
+// The peak --normalize aims at when given no level.
+constexpr double DEFAULT_NORMALIZE_DBFS = -1.0;
 
 // The WAV written for an input when no output is named: the same path with ".wav" in place
 // of its extension ("songs/a.json" -> "songs/a.wav").

@@ -4,6 +4,7 @@
 #include "host/PluginLibrary.h"
 #include "tools/OutputError.h"
 #include "tools/PatchError.h"
+#include "tools/LevelMeter.h"
 #include "tools/PendingFile.h"
 #include "tools/PluginError.h"
 #include "tools/ProgressBar.h"
@@ -28,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <vector>
 #include <unistd.h>
 
 using namespace tarn::render;
@@ -64,6 +66,27 @@ double firstNoteMiddle(const Patch &patch) {
         patch.notes.begin(), patch.notes.end(),
         [](const PatchNote &x, const PatchNote &y) { return x.startSeconds < y.startSeconds; });
     return first->startSeconds + 0.5 * first->lengthSeconds;
+}
+
+// Renders the patch once with the mix multiplied by `scale`, as a mixer after the instances
+// would, and hands every block to `sink`.
+void renderMix(const PluginLibrary &library, const Patch &patch, const Schedule &schedule,
+               float scale, bool showProgress, const BlockSink &sink) {
+    ProgressBar bar(showProgress);
+    std::vector<float> left;
+    std::vector<float> right;
+    renderPatch(
+        library, patch, schedule,
+        [&](const float *l, const float *r, int32_t count) {
+            left.assign(l, l + count);
+            right.assign(r, r + count);
+            for (int32_t i = 0; i < count; ++i) {
+                left[static_cast<size_t>(i)] *= scale;
+                right[static_cast<size_t>(i)] *= scale;
+            }
+            sink(left.data(), right.data(), count);
+        },
+        [&](double fraction) { bar.update(fraction); });
 }
 
 // The first output that would replace an input, as a message; empty when there is none.
@@ -132,19 +155,30 @@ int run(const Options &options) {
     const bool keepSignal = spectrogramPng || spectrumPng;
     StereoSignal signal;
     signal.sampleRate = patch.sampleRate;
+    LevelMeter meter;
     try {
-        ProgressBar bar(!options.quiet);
-        renderPatch(
-            library, patch, schedule,
-            [&](const float *left, const float *right, int32_t count) {
-                if (wav)
-                    wav->write(left, right, count);
-                if (keepSignal) {
-                    signal.left.insert(signal.left.end(), left, left + count);
-                    signal.right.insert(signal.right.end(), right, right + count);
-                }
-            },
-            [&](double fraction) { bar.update(fraction); });
+        float scale = static_cast<float>(linearFromDb(patch.gainDb));
+        if (options.normalizeDbfs) {
+            LevelMeter unscaled;
+            renderMix(library, patch, schedule, 1.0f, !options.quiet,
+                      [&](const float *left, const float *right, int32_t count) {
+                          unscaled.add(left, right, count);
+                      });
+            if (unscaled.peak() > 0.0)
+                scale = static_cast<float>(linearFromDb(*options.normalizeDbfs) / unscaled.peak());
+            else
+                std::cerr << "tarn-render: the render is silent; --normalize does nothing\n";
+        }
+        renderMix(library, patch, schedule, scale, !options.quiet,
+                  [&](const float *left, const float *right, int32_t count) {
+                      meter.add(left, right, count);
+                      if (wav)
+                          wav->write(left, right, count);
+                      if (keepSignal) {
+                          signal.left.insert(signal.left.end(), left, left + count);
+                          signal.right.insert(signal.right.end(), right, right + count);
+                      }
+                  });
     } catch (const PluginError &e) {
         return fail(EXIT_PLUGIN, e.what());
     } catch (const OutputError &e) {
@@ -187,6 +221,12 @@ int run(const Options &options) {
             std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
         if (spectrumPng)
             std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
+        std::cout << levelReport(meter);
+    }
+    if (wav) {
+        std::string warning = clipWarning(meter, options.format);
+        if (!warning.empty())
+            std::cerr << "tarn-render: " << warning << "\n";
     }
     return EXIT_OK;
 }

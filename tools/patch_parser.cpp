@@ -163,6 +163,7 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
     patch.sampleRate = document.value("sample_rate", patch.sampleRate);
     patch.blockSize = document.value("block_size", patch.blockSize);
     patch.voices = document.value("voices", patch.voices);
+    patch.gainDb = document.value("gain", patch.gainDb);
     for (int s = 0; s < LIST_SETTING_COUNT; ++s)
         patch.settings[s] = settingValue(document, s, LIST_SETTINGS[s].defaultValue);
     int16_t cyclic = patch.settings[SETTING_CYCLIC];
