@@ -135,6 +135,23 @@ int16_t settingValue(const json &holder, int setting, int16_t fallback) {
                               : *findListValue(list.listText, choice.get<int64_t>());
 }
 
+// A note's velocity as a gain: its own, the defaults', or 1. A MIDI velocity v is v / 127.
+float velocityGain(const json &entry, const json &defaults) {
+    const json &holder = entry.contains("velocity") ? entry : defaults;
+    if (!holder.contains("velocity"))
+        return 1.0f;
+    const json &v = holder["velocity"];
+    return v.is_object() ? static_cast<float>(v["midi"].get<int>() / 127.0) : v.get<float>();
+}
+
+// An envelope time in seconds: the note's own, the defaults', or 0.
+double envelopeSeconds(const json &entry, const json &defaults, const char *field) {
+    for (const json *holder : {&entry, &defaults})
+        if (holder->contains("envelope") && (*holder)["envelope"].contains(field))
+            return (*holder)["envelope"][field].get<double>() / 1000.0;
+    return 0.0;
+}
+
 } // namespace
 
 const JsonSchema &patchSchema() {
@@ -175,6 +192,7 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
         DEFAULT_FM1_RATIO, DEFAULT_N_COUNT, DEFAULT_A_RATIO, 0.0, 0.0, 0.0};
     const double nyquist = 0.5 * patch.sampleRate;
     double lastEnd = 0.0;
+    double lastRelease = 0.0; // end of the last release
     const json &score = document["score"];
     for (size_t i = 0; i < score.size(); ++i) {
         const json &entry = score[i];
@@ -202,6 +220,11 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
         note.fc = fcFromVolts(pitchVolts(pitch));
         note.mode = settingValue(entry, SETTING_MODE, patch.settings[SETTING_MODE]);
         note.hq = settingValue(entry, SETTING_HQ, patch.settings[SETTING_HQ]);
+        note.gain = velocityGain(entry, defaults);
+        note.attackSeconds = envelopeSeconds(entry, defaults, "attack_ms");
+        note.releaseSeconds = envelopeSeconds(entry, defaults, "release_ms");
+        lastRelease = std::max(lastRelease, note.startSeconds + note.lengthSeconds +
+                                                note.releaseSeconds);
         checkCombphase(entry, note.pointer, cyclic, problems);
         for (int c = 0; c < CONTROL_COUNT; ++c) {
             const char *name = CONTROL_NAMES[c];
@@ -212,7 +235,7 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
         }
         patch.notes.push_back(note);
     }
-    patch.durationSeconds = lastEnd + DEFAULT_TAIL_SECONDS;
+    patch.durationSeconds = lastRelease + DEFAULT_TAIL_SECONDS;
     if (document.contains("duration")) {
         patch.durationSeconds = document["duration"].get<double>();
         if (patch.durationSeconds < lastEnd)

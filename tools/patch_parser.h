@@ -15,7 +15,8 @@ namespace tarn::render {
 constexpr double DEFAULT_FM1_RATIO = 1.0;
 constexpr double DEFAULT_N_COUNT = 20.0;
 constexpr double DEFAULT_A_RATIO = 0.8;
-// Silence rendered after the end of the last note when the patch gives no "duration".
+// Silence rendered after the end of the last note and its release when the patch gives no
+// "duration".
 constexpr double DEFAULT_TAIL_SECONDS = 0.25;
 
 // The embedded patch schema, loaded once.

@@ -3,6 +3,7 @@
 #include "tools/score_scheduler.h"
 
 #include "tools/PatchError.h"
+#include "tools/envelope.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,11 +32,33 @@ namespace {
     throw PatchError(message.str());
 }
 
+// The value of a ramp over `length` samples at sample i of it.
+float rampAt(const PinRamp &r, int64_t i, int64_t length) {
+    if (length <= 1 || r.from == r.to)
+        return r.from;
+    if (i == length - 1)
+        return r.to;
+    return static_cast<float>(r.from + (static_cast<double>(r.to) - r.from) *
+                                           static_cast<double>(i) /
+                                           static_cast<double>(length - 1));
+}
+
+NoteEnvelope envelopeOf(const PatchNote &note, const ScheduledNote &s, int32_t sampleRate) {
+    NoteEnvelope e;
+    e.on = s.onSample;
+    e.off = s.offSample;
+    e.attack = sampleAt(note.attackSeconds, sampleRate);
+    e.release = sampleAt(note.releaseSeconds, sampleRate);
+    e.peak = note.gain;
+    return e;
+}
+
 void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instance) {
     auto &in = instance.inputs;
     if (instance.notes.empty()) {
         for (auto &timeline : in)
             timeline.append(total, 0.0f, 0.0f);
+        instance.gain.append(total, 0.0f, 0.0f);
         return;
     }
     // Until its first note an instance holds that note's values with the gate shut.
@@ -46,23 +69,28 @@ void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instanc
     in[INPUT_SYNC].append(lead, 0.0f, 0.0f);
     for (int c = 0; c < CONTROL_COUNT; ++c)
         in[INPUT_FIRST_CONTROL + c].append(lead, first.controls[c].from, first.controls[c].from);
+    instance.gain.append(lead, 0.0f, 0.0f);
 
     for (size_t i = 0; i < instance.notes.size(); ++i) {
         const ScheduledNote &s = instance.notes[i];
         const PatchNote &note = patch.notes[s.note];
-        int64_t next = i + 1 < instance.notes.size() ? instance.notes[i + 1].onSample : total;
-        int64_t sounding = s.offSample - s.onSample;
-        int64_t rest = next - s.offSample;
+        const int64_t next =
+            i + 1 < instance.notes.size() ? instance.notes[i + 1].onSample : total;
+        const int64_t length = s.offSample - s.onSample;
+        const int64_t held = std::min(s.offSample, next) - s.onSample;
+        const int64_t gateOpen = std::min(s.gateOffSample, next) - s.onSample;
         in[INPUT_FC].append(next - s.onSample, note.fc, note.fc);
-        in[INPUT_GATE].append(sounding, 1.0f, 1.0f);
-        in[INPUT_GATE].append(rest, 0.0f, 0.0f);
+        in[INPUT_GATE].append(gateOpen, 1.0f, 1.0f);
+        in[INPUT_GATE].append(next - s.onSample - gateOpen, 0.0f, 0.0f);
         in[INPUT_SYNC].append(1, 1.0f, 1.0f);
         in[INPUT_SYNC].append(next - s.onSample - 1, 0.0f, 0.0f);
         for (int c = 0; c < CONTROL_COUNT; ++c) {
             const PinRamp &r = note.controls[c];
-            in[INPUT_FIRST_CONTROL + c].append(sounding, r.from, r.to);
-            in[INPUT_FIRST_CONTROL + c].append(rest, r.to, r.to);
+            const float last = rampAt(r, held - 1, length);
+            in[INPUT_FIRST_CONTROL + c].append(held, r.from, last);
+            in[INPUT_FIRST_CONTROL + c].append(next - s.onSample - held, last, last);
         }
+        appendEnvelope(instance.gain, envelopeOf(note, s, patch.sampleRate), next);
     }
 }
 
@@ -79,12 +107,15 @@ Schedule scheduleScore(const Patch &patch) {
         return patch.notes[x].startSeconds < patch.notes[y].startSeconds;
     });
 
-    // lastOff[v] is the end of instance v's latest note; -1 for an instance never used.
+    // lastOff[v] is where instance v's gate falls after its latest note; -1 for an instance
+    // never used.
     std::vector<int64_t> lastOff(schedule.instances.size(), -1);
     for (size_t n : order) {
         const PatchNote &note = patch.notes[n];
         int64_t on = sampleAt(note.startSeconds, patch.sampleRate);
         int64_t off = sampleAt(note.startSeconds + note.lengthSeconds, patch.sampleRate);
+        int64_t gateOff = std::min(
+            schedule.totalSamples, off + sampleAt(note.releaseSeconds, patch.sampleRate));
         size_t chosen = lastOff.size();
         for (size_t v = 0; v < lastOff.size(); ++v)
             if (lastOff[v] <= on && (chosen == lastOff.size() || lastOff[v] < lastOff[chosen]))
@@ -95,8 +126,8 @@ Schedule scheduleScore(const Patch &patch) {
                 sounding.push_back(&patch.notes[instance.notes.back().note]);
             throwOverlap(patch, note, sounding);
         }
-        schedule.instances[chosen].notes.push_back({n, on, off});
-        lastOff[chosen] = off;
+        schedule.instances[chosen].notes.push_back({n, on, off, gateOff});
+        lastOff[chosen] = gateOff;
     }
     for (InstanceSchedule &instance : schedule.instances)
         buildTimelines(patch, schedule.totalSamples, instance);

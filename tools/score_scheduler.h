@@ -1,6 +1,7 @@
 // Score to per-instance pin timelines, the way a host's polyphonic patch plays it: each note
 // goes to the instance that has been free the longest, raises "gate" and "sync" at its first
-// sample, drops "sync" one sample later and "gate" at its end. A pure function of the patch.
+// sample, drops "sync" one sample later and "gate" at the end of its release. Each instance
+// also gets the gain of its notes' envelopes (envelope.h). A pure function of the patch.
 #pragma once
 
 #include "tools/Patch.h"
@@ -21,14 +22,16 @@ constexpr int INPUT_FIRST_CONTROL = 3; // then fm1, N, a, detune, combfreq, comb
 extern const char *const SCORE_INPUT_NAMES[SCORE_INPUT_COUNT];
 
 struct ScheduledNote {
-    size_t note;       // index into Patch::notes
-    int64_t onSample;  // gate and sync rise here
-    int64_t offSample; // gate falls here; > onSample
+    size_t note;           // index into Patch::notes
+    int64_t onSample;      // gate and sync rise here
+    int64_t offSample;     // end of the note's length, where its release starts; > onSample
+    int64_t gateOffSample; // gate falls here: offSample + release, at most the render's end
 };
 
 struct InstanceSchedule {
     std::vector<ScheduledNote> notes;                  // in time order
     std::array<PinTimeline, SCORE_INPUT_COUNT> inputs; // each covers the whole render
+    PinTimeline gain; // envelope times velocity, applied to both outputs; the whole render
 };
 
 struct Schedule {
