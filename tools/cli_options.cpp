@@ -40,7 +40,7 @@ exit codes:
   0  success
   1  bad command line
   2  bad patch: unreadable file, malformed JSON, unknown field, wrong type, value out of
-     range, more overlapping notes than voices, or an output that would replace the patch
+     range, or an output that would replace the patch
   3  the plug-in does not load or cannot play the patch
   4  an output file cannot be written (nothing is left behind)
   5  gnuplot is missing or failed to draw a plot

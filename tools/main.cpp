@@ -125,6 +125,9 @@ int run(const Options &options) {
         std::cerr << e.what() << "\n";
         return EXIT_BAD_PATCH;
     }
+    for (size_t n : schedule.dropped)
+        std::cerr << "tarn-render: " << patchName << ": " << patch.notes[n].pointer
+                  << ": dropped: every instance started a note within one sample of it\n";
 
     const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
     if (options.spectrumAtSeconds && *options.spectrumAtSeconds > seconds) {

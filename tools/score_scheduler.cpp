@@ -2,13 +2,11 @@
 // note's control values, so that only gate and sync change at a note's end.
 #include "tools/score_scheduler.h"
 
-#include "tools/PatchError.h"
 #include "tools/envelope.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <sstream>
 
 namespace tarn::render {
 
@@ -20,17 +18,6 @@ int64_t sampleAt(double seconds, int32_t sampleRate) {
 }
 
 namespace {
-
-[[noreturn]] void throwOverlap(const Patch &patch, const PatchNote &note,
-                               const std::vector<const PatchNote *> &sounding) {
-    std::ostringstream message;
-    message << patch.fileName << ": " << note.pointer << ": the note at " << note.startSeconds
-            << " s overlaps " << sounding.size() << " sounding notes (";
-    for (size_t i = 0; i < sounding.size(); ++i)
-        message << (i == 0 ? "" : ", ") << sounding[i]->pointer;
-    message << "); expected at most " << patch.voices << " notes at once (\"voices\")";
-    throw PatchError(message.str());
-}
 
 // The value of a ramp over `length` samples at sample i of it.
 float rampAt(const PinRamp &r, int64_t i, int64_t length) {
@@ -90,7 +77,11 @@ void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instanc
             in[INPUT_FIRST_CONTROL + c].append(held, r.from, last);
             in[INPUT_FIRST_CONTROL + c].append(next - s.onSample - held, last, last);
         }
-        appendEnvelope(instance.gain, envelopeOf(note, s, patch.sampleRate), next);
+        NoteEnvelope envelope = envelopeOf(note, s, patch.sampleRate);
+        // A stolen instance's envelope rises from where the cut note left it.
+        if (s.stolenNote != ScheduledNote::NO_NOTE)
+            envelope.startLevel = instance.gain.valueAt(s.onSample - 1);
+        appendEnvelope(instance.gain, envelope, next);
     }
 }
 
@@ -107,26 +98,39 @@ Schedule scheduleScore(const Patch &patch) {
         return patch.notes[x].startSeconds < patch.notes[y].startSeconds;
     });
 
-    // lastOff[v] is where instance v's gate falls after its latest note; -1 for an instance
-    // never used.
-    std::vector<int64_t> lastOff(schedule.instances.size(), -1);
+    // Per instance: where its latest note started, and where its gate falls after it; -1 for
+    // an instance never used.
+    const size_t none = schedule.instances.size();
+    std::vector<int64_t> lastOn(none, -1);
+    std::vector<int64_t> lastOff(none, -1);
     for (size_t n : order) {
         const PatchNote &note = patch.notes[n];
         int64_t on = sampleAt(note.startSeconds, patch.sampleRate);
         int64_t off = sampleAt(note.startSeconds + note.lengthSeconds, patch.sampleRate);
         int64_t gateOff = std::min(
             schedule.totalSamples, off + sampleAt(note.releaseSeconds, patch.sampleRate));
-        size_t chosen = lastOff.size();
-        for (size_t v = 0; v < lastOff.size(); ++v)
-            if (lastOff[v] <= on && (chosen == lastOff.size() || lastOff[v] < lastOff[chosen]))
-                chosen = v;
-        if (chosen == lastOff.size()) {
-            std::vector<const PatchNote *> sounding;
-            for (const InstanceSchedule &instance : schedule.instances)
-                sounding.push_back(&patch.notes[instance.notes.back().note]);
-            throwOverlap(patch, note, sounding);
+        // "sync" must be low for a sample before it rises again: an instance takes a note only
+        // two samples after its previous one started.
+        size_t freeLongest = none;
+        size_t oldest = none;
+        for (size_t v = 0; v < none; ++v) {
+            if (lastOn[v] >= 0 && lastOn[v] + 2 > on)
+                continue;
+            if (lastOff[v] <= on && (freeLongest == none || lastOff[v] < lastOff[freeLongest]))
+                freeLongest = v;
+            if (oldest == none || lastOn[v] < lastOn[oldest])
+                oldest = v;
         }
-        schedule.instances[chosen].notes.push_back({n, on, off, gateOff});
+        const size_t chosen = freeLongest != none ? freeLongest : oldest;
+        if (chosen == none) {
+            schedule.dropped.push_back(n);
+            continue;
+        }
+        InstanceSchedule &instance = schedule.instances[chosen];
+        const size_t stolen =
+            freeLongest == none ? instance.notes.back().note : ScheduledNote::NO_NOTE;
+        instance.notes.push_back({n, on, off, gateOff, stolen});
+        lastOn[chosen] = on;
         lastOff[chosen] = gateOff;
     }
     for (InstanceSchedule &instance : schedule.instances)
