@@ -13,7 +13,7 @@ namespace tarn::render {
 const char *const USAGE_TEXT =
     R"(usage: tarn-render [options] PATCH.json [OUT.wav]
        tarn-render [options] OUT.wav
-       tarn-render --null [options] [PATCH.json]
+       tarn-render --null|--dry-run [options] [PATCH.json]
        tarn-render --pins [--plugin PATH]
 
 Renders a patch (JSON, see docs/patch-format.md) on the TARN oscillator plug-in to a stereo
@@ -24,6 +24,8 @@ patch is rendered. No output ever replaces the patch or a file whose name ends i
 options:
   --format float|16|24     sample format of the WAV file (default: float, 32-bit)
   --null                   render but write no WAV file (for timing)
+  --dry-run                list every note with the instance that plays it, the note it
+                           steals and what "alternate" does to it; render nothing
   --normalize [DBFS]       scale the mix so that its peak is DBFS (default -1, at most 0);
                            renders twice, and replaces the patch's "gain"
   --spectrogram FILE.png   also draw a spectrogram of both channels
@@ -137,6 +139,9 @@ Options parseOptions(int argc, const char *const *argv) {
         } else if (arg == "--null") {
             noValue();
             options.nullOutput = true;
+        } else if (arg == "--dry-run") {
+            noValue();
+            options.dryRun = true;
         } else if (arg == "--quiet" || arg == "-q") {
             noValue();
             options.quiet = true;
@@ -175,15 +180,16 @@ Options parseOptions(int argc, const char *const *argv) {
             throw UsageError("unexpected file name " + files[0]);
         return options;
     }
-    size_t wanted = options.nullOutput ? 0 : 1;
+    const bool writesNoWav = options.nullOutput || options.dryRun;
+    size_t wanted = writesNoWav ? 0 : 1;
     if (files.size() > wanted + 1)
         throw UsageError("too many file names: " + files[wanted + 1]);
     // A lone name is the patch when it looks like one, so that a forgotten output name never
     // turns "tarn-render song.json" into a demo render over the patch.
-    const bool lonePatch = files.size() == 1 && !options.nullOutput && looksLikePatchName(files[0]);
+    const bool lonePatch = files.size() == 1 && !writesNoWav && looksLikePatchName(files[0]);
     if (files.size() == wanted + 1 || lonePatch)
         options.patchPath = files[0];
-    if (!options.nullOutput) {
+    if (!writesNoWav) {
         if (files.empty())
             throw UsageError("no output file given (or use --null)");
         options.outputPath = lonePatch ? defaultOutputPath(files[0]) : files.back();

@@ -19,6 +19,7 @@ struct Options {
     bool pins = false;       // print the plug-in's pins and stop
     bool printDemo = false;  // print the embedded demo patch and stop
     bool nullOutput = false; // render, write no WAV
+    bool dryRun = false;     // list the notes' instances, steals and alternation; no render
     bool quiet = false;      // no progress bar, no summary line
     std::string plugin;      // empty: tarn.so beside the executable
     SampleFormat format = SampleFormat::FLOAT32;

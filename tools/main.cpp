@@ -10,6 +10,7 @@
 #include "tools/ProgressBar.h"
 #include "tools/WavWriter.h"
 #include "tools/cli_options.h"
+#include "tools/dry_run.h"
 #include "tools/embedded_texts.h"
 #include "tools/input_guard.h"
 #include "tools/interrupt_cleanup.h"
@@ -126,9 +127,14 @@ int run(const Options &options) {
         return EXIT_BAD_PATCH;
     }
     for (size_t n : schedule.dropped)
-        std::cerr << "tarn-render: " << patchName << ": " << patch.notes[n].pointer
+        if (!options.dryRun)
+            std::cerr << "tarn-render: " << patchName << ": " << patch.notes[n].pointer
                   << ": dropped: every instance started a note within one sample of it\n";
 
+    if (options.dryRun) {
+        std::cout << dryRunReport(patch, schedule);
+        return EXIT_OK;
+    }
     const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
     if (options.spectrumAtSeconds && *options.spectrumAtSeconds > seconds) {
         std::ostringstream message;

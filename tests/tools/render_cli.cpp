@@ -4,6 +4,8 @@
 #include "tools/list_settings.h"
 
 #include <csignal>
+#include <cstdio>
+#include <sstream>
 #include <gtest/gtest.h>
 
 using namespace tarn::test;
@@ -191,6 +193,42 @@ TEST(RenderCli, AnInterruptedRenderLeavesNoFileAndExitsAsKilled) {
         EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
         EXPECT_EQ(dir.entries(), std::set<std::string>{"p.json"});
     }
+}
+
+TEST(RenderCli, ThirtyOverlappingNotesOnTwentyFourVoicesStealTheOldest) {
+    // Notes 10 ms apart, 1 s long: from the 25th on, every instance is busy, and each new
+    // note takes the instance whose note started first.
+    ScratchDir dir;
+    std::string score;
+    for (int i = 0; i < 30; ++i)
+        score += std::string(i ? "," : "") + R"({"start": )" + std::to_string(0.01 * i) +
+                 R"(, "length": 1, "pitch": )" + std::to_string(40 + i) + "}";
+    dir.write("p.json", R"({"voices": 24, "settings": {"poly": 4}, "score": [)" + score + "]}");
+    ToolRun dry = runProgram(TOOL, {"--dry-run", dir.path("p.json")}, dir);
+    ASSERT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"p.json"});
+    std::istringstream lines(dry.out);
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(lines, line);)
+        listed.push_back(line);
+    ASSERT_EQ(listed.size(), 31u) << dry.out;
+    for (int i = 0; i < 30; ++i) {
+        const std::string &line = listed[static_cast<size_t>(i)];
+        EXPECT_EQ(line.rfind("/score/" + std::to_string(i) + " ", 0), 0u) << line;
+        char instance[32];
+        std::snprintf(instance, sizeof instance, "instance %2d", i % 24 + 1);
+        EXPECT_NE(line.find(instance), std::string::npos) << line;
+        EXPECT_NE(line.find(i % 2 == 0 ? "swapped" : "as is"), std::string::npos) << line;
+        const std::string steal = "steals /score/" + std::to_string(i - 24);
+        EXPECT_EQ(line.find("steals") != std::string::npos, i >= 24) << line;
+        if (i >= 24) {
+            EXPECT_NE(line.find(steal), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(listed[30], "30 notes on 24 instances, 6 steals, 0 dropped; nothing rendered");
+    ToolRun render = runProgram(TOOL, {"--quiet", dir.path("p.json"), dir.path("o.wav")}, dir);
+    EXPECT_EQ(render.exitCode, 0) << render.err;
+    EXPECT_EQ(readWav(dir.path("o.wav")).left.size(), size_t((0.29 + 1 + 0.25) * 44100 + 0.5));
 }
 
 TEST(RenderCli, PinsListsTheSixteenPinsWithTheListsTheToolUses) {
