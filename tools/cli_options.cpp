@@ -2,6 +2,7 @@
 // "--opt value" are both accepted.
 #include "tools/cli_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -14,6 +15,7 @@ const char *const USAGE_TEXT =
     R"(usage: tarn-render [options] PATCH.json [OUT.wav]
        tarn-render [options] OUT.wav
        tarn-render --null|--dry-run [options] [PATCH.json]
+       tarn-render [options] [PATCH.json] --midi FILE.mid [OUT.wav]
        tarn-render --pins [--plugin PATH]
 
 Renders a patch (JSON, see docs/patch-format.md) on the TARN oscillator plug-in to a stereo
@@ -23,6 +25,10 @@ patch is rendered. No output ever replaces the patch or a file whose name ends i
 
 options:
   --format float|16|24     sample format of the WAV file (default: float, 32-bit)
+  --midi FILE.mid          play the notes of a Standard MIDI File (format 0 or 1) in place
+                           of the score: key as pitch, velocity as gain, the rest from
+                           the patch's "defaults"; without OUT.wav, writes FILE.wav
+  --channel LIST           the MIDI channels to play, such as 1,2,10 (default: all)
   --null                   render but write no WAV file (for timing)
   --dry-run                list every note with the instance that plays it, the note it
                            steals and what "alternate" does to it; render nothing
@@ -41,8 +47,8 @@ options:
 exit codes:
   0  success
   1  bad command line
-  2  bad patch: unreadable file, malformed JSON, unknown field, wrong type, value out of
-     range, or an output that would replace the patch
+  2  bad patch or MIDI file: unreadable file, malformed JSON or MIDI, unknown field, wrong
+     type, value out of range, or an output that would replace an input
   3  the plug-in does not load or cannot play the patch
   4  an output file cannot be written (nothing is left behind)
   5  gnuplot is missing or failed to draw a plot
@@ -67,6 +73,24 @@ std::optional<double> parseLevel(const std::string &text) {
     if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(x))
         return std::nullopt;
     return x;
+}
+
+// "1,2,10": MIDI channels 1 to 16, as a bit set.
+uint32_t parseChannels(const std::string &text) {
+    uint32_t channels = 0;
+    size_t at = 0;
+    while (at <= text.size()) {
+        size_t comma = std::min(text.find(',', at), text.size());
+        std::string item = text.substr(at, comma - at);
+        char *end = nullptr;
+        long c = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || c < 1 || c > 16)
+            throw UsageError("--channel expects MIDI channels from 1 to 16 such as 1,2,10, got \"" +
+                             text + "\"");
+        channels |= 1u << (c - 1);
+        at = comma + 1;
+    }
+    return channels;
 }
 
 SampleFormat parseFormat(const std::string &text) {
@@ -161,6 +185,10 @@ Options parseOptions(int argc, const char *const *argv) {
             if (level && *level > 0.0)
                 throw UsageError("--normalize expects a level of at most 0 dBFS");
             options.normalizeDbfs = level.value_or(DEFAULT_NORMALIZE_DBFS);
+        } else if (arg == "--midi") {
+            options.midiPath = takeValue();
+        } else if (arg == "--channel") {
+            options.midiChannels = parseChannels(takeValue());
         } else if (arg == "--spectrogram") {
             options.spectrogramPath = takeValue();
         } else if (arg == "--spectrum") {
@@ -189,10 +217,13 @@ Options parseOptions(int argc, const char *const *argv) {
     const bool lonePatch = files.size() == 1 && !writesNoWav && looksLikePatchName(files[0]);
     if (files.size() == wanted + 1 || lonePatch)
         options.patchPath = files[0];
+    // With a MIDI file the output may be left out too: it goes beside the MIDI file.
+    const bool derived = lonePatch || (files.empty() && !options.midiPath.empty());
     if (!writesNoWav) {
-        if (files.empty())
+        if (files.empty() && options.midiPath.empty())
             throw UsageError("no output file given (or use --null)");
-        options.outputPath = lonePatch ? defaultOutputPath(files[0]) : files.back();
+        const std::string &input = options.midiPath.empty() ? files[0] : options.midiPath;
+        options.outputPath = derived ? defaultOutputPath(input) : files.back();
     }
     return options;
 }

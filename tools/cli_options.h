@@ -3,6 +3,7 @@
 
 #include "tools/WavWriter.h"
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -23,7 +24,9 @@ struct Options {
     bool quiet = false;      // no progress bar, no summary line
     std::string plugin;      // empty: tarn.so beside the executable
     SampleFormat format = SampleFormat::FLOAT32;
-    std::string patchPath;                   // empty: the embedded demo patch
+    std::string patchPath;                   // empty: the embedded demo patch ("{}" with midi)
+    std::string midiPath;                    // Standard MIDI File played in place of the score
+    uint32_t midiChannels = 0xFFFF;          // bit c - 1 selects MIDI channel c
     std::string outputPath;                  // the WAV; empty with nullOutput
     std::string spectrogramPath;             // PNG, or empty
     std::string spectrumPath;                // PNG, or empty

@@ -14,6 +14,7 @@
 #include "tools/embedded_texts.h"
 #include "tools/input_guard.h"
 #include "tools/interrupt_cleanup.h"
+#include "tools/midi_score.h"
 #include "tools/exit_codes.h"
 #include "tools/patch_parser.h"
 #include "tools/pin_listing.h"
@@ -92,7 +93,7 @@ void renderMix(const PluginLibrary &library, const Patch &patch, const Schedule 
 
 // The first output that would replace an input, as a message; empty when there is none.
 std::optional<std::string> findOverwrite(const Options &options) {
-    const std::vector<std::string> inputs = {options.patchPath};
+    const std::vector<std::string> inputs = {options.patchPath, options.midiPath};
     for (const std::string *output :
          {&options.outputPath, &options.spectrogramPath, &options.spectrumPath})
         if (!output->empty())
@@ -114,13 +115,21 @@ int run(const Options &options) {
         return EXIT_OK;
     }
 
-    std::string patchName = options.patchPath.empty() ? "demo patch" : options.patchPath;
+    std::string patchName = !options.patchPath.empty() ? options.patchPath
+                            : options.midiPath.empty() ? "demo patch"
+                                                       : "built-in defaults";
     Patch patch;
     Schedule schedule;
     try {
-        std::string text =
-            options.patchPath.empty() ? DEMO_PATCH_TEXT : readFile(options.patchPath);
-        patch = parsePatch(text, patchName);
+        // A MIDI file alone plays through the built-in defaults, not the demo's settings.
+        std::string text = !options.patchPath.empty() ? readFile(options.patchPath)
+                           : options.midiPath.empty() ? DEMO_PATCH_TEXT
+                                                      : "{}";
+        std::optional<MidiScore> midi;
+        if (!options.midiPath.empty())
+            midi = MidiScore{options.midiPath,
+                             readMidiNotes(options.midiPath, options.midiChannels)};
+        patch = parsePatch(text, patchName, midi ? &*midi : nullptr);
         schedule = scheduleScore(patch);
     } catch (const PatchError &e) {
         std::cerr << e.what() << "\n";

@@ -152,6 +152,36 @@ double envelopeSeconds(const json &entry, const json &defaults, const char *fiel
     return 0.0;
 }
 
+struct ScoreEntry {
+    json entry;          // a note as the schema admits it
+    std::string pointer; // where it comes from, for messages
+};
+
+// The notes to play: the MIDI file's, as score entries, in place of the patch's "score".
+std::vector<ScoreEntry> scoreEntries(const json &document, const MidiScore *midi,
+                                     int32_t sampleRate) {
+    std::vector<ScoreEntry> entries;
+    if (!midi) {
+        const json score = document.value("score", json::array());
+        for (size_t i = 0; i < score.size(); ++i)
+            entries.push_back({score[i], "/score/" + std::to_string(i)});
+        return entries;
+    }
+    for (const MidiNote &note : midi->notes) {
+        // A note-off on its note-on's tick still plays one sample.
+        json entry = {{"start", note.startSeconds},
+                      {"length", std::max(note.lengthSeconds, 1.0 / sampleRate)},
+                      {"pitch", note.key},
+                      {"velocity", {{"midi", note.velocity}}}};
+        std::ostringstream where;
+        where << midi->fileName << ": track " << note.track << ", note " << note.number
+              << " (channel " << note.channel << ", key " << note.key << ", at "
+              << note.startSeconds << " s)";
+        entries.push_back({entry, where.str()});
+    }
+    return entries;
+}
+
 } // namespace
 
 const JsonSchema &patchSchema() {
@@ -159,7 +189,7 @@ const JsonSchema &patchSchema() {
     return schema;
 }
 
-Patch parsePatch(const std::string &text, const std::string &fileName) {
+Patch parsePatch(const std::string &text, const std::string &fileName, const MidiScore *midi) {
     json document;
     try {
         document = json::parse(text);
@@ -193,11 +223,14 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
     const double nyquist = 0.5 * patch.sampleRate;
     double lastEnd = 0.0;
     double lastRelease = 0.0; // end of the last release
-    const json &score = document["score"];
-    for (size_t i = 0; i < score.size(); ++i) {
-        const json &entry = score[i];
+    const std::vector<ScoreEntry> score = scoreEntries(document, midi, patch.sampleRate);
+    if (score.empty() && !midi && !document.contains("score"))
+        problems.add("", "expected a \"score\" (or a MIDI file given with --midi)");
+    if (score.empty() && !document.contains("duration"))
+        problems.add("", "expected a \"duration\" for a patch without notes");
+    for (const auto &[entry, pointer] : score) {
         PatchNote note;
-        note.pointer = "/score/" + std::to_string(i);
+        note.pointer = pointer;
         note.startSeconds = entry["start"].get<double>();
         note.lengthSeconds = entry["length"].get<double>();
         lastEnd = std::max(lastEnd, note.startSeconds + note.lengthSeconds);
