@@ -32,6 +32,7 @@
 #include <optional>
 #include <sstream>
 #include <vector>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using namespace tarn::render;
@@ -89,6 +90,27 @@ void renderMix(const PluginLibrary &library, const Patch &patch, const Schedule 
             sink(left.data(), right.data(), count);
         },
         [&](double fraction) { bar.update(fraction); });
+}
+
+std::string gigabytes(int64_t bytes) {
+    std::ostringstream text;
+    text.precision(3);
+    text << static_cast<double>(bytes) / 1e9 << " GB";
+    return text.str();
+}
+
+// Why a file of `bytes` cannot be written beside `path`, when its file system has less room.
+std::optional<std::string> spaceProblem(const std::string &path, int64_t bytes) {
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct statvfs info;
+    if (::statvfs(directory.c_str(), &info) != 0)
+        return std::nullopt; // PendingFile reports a missing directory
+    const double room = static_cast<double>(info.f_bavail) * static_cast<double>(info.f_frsize);
+    if (static_cast<double>(bytes) <= room)
+        return std::nullopt;
+    return "cannot write " + path + ": it needs " + gigabytes(bytes) + " and its file system has " +
+           gigabytes(static_cast<int64_t>(room)) + " free";
 }
 
 // The first output that would replace an input, as a message; empty when there is none.
@@ -160,8 +182,17 @@ int run(const Options &options) {
     std::unique_ptr<PendingFile> spectrogramPng;
     std::unique_ptr<PendingFile> spectrumPng;
     try {
-        if (!options.nullOutput)
-            wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format);
+        if (!options.nullOutput) {
+            if (auto problem = spaceProblem(options.outputPath,
+                                            wavFileBytes(schedule.totalSamples, options.format)))
+                return fail(EXIT_OUTPUT, *problem);
+            wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format,
+                                              schedule.totalSamples);
+            if (needsRf64(schedule.totalSamples, options.format) && !options.quiet)
+                std::cout << "writing RF64: " << gigabytes(wavFileBytes(schedule.totalSamples,
+                                                                         options.format))
+                          << " is more than a plain WAV file can hold (4.29 GB)\n";
+        }
         if (!options.spectrogramPath.empty())
             spectrogramPng = std::make_unique<PendingFile>(options.spectrogramPath);
         if (!options.spectrumPath.empty())

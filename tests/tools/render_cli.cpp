@@ -266,7 +266,7 @@ TEST(RenderCli, DemoRendersWhenOnlyAnOutputIsGiven) {
     WavData wav = readWav(dir.path("demo.wav"));
     EXPECT_EQ(wav.sampleRate, 44100);
     EXPECT_EQ(wav.channels, 2);
-    EXPECT_EQ(wav.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(wav.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
     EXPECT_GT(wav.left.size(), 44100u * 5);
     for (const char *png : {"demo.png", "spectrum.png"})
         EXPECT_EQ(readText(dir.path(png)).substr(0, 8), "\x89PNG\r\n\x1a\n") << png;
@@ -278,14 +278,16 @@ TEST(RenderCli, WritesTheRequestedFormatAndLengthOrNothingWithNull) {
     dir.write("p.json", R"({"sample_rate": 48000, "duration": 0.5,
                             "score": [{"start": 0.1, "length": 0.2, "pitch": "A3"}]})");
     const std::pair<const char *, int> formats[] = {
-        {"float", SF_FORMAT_FLOAT}, {"16", SF_FORMAT_PCM_16}, {"24", SF_FORMAT_PCM_24}};
-    for (const auto &[format, subtype] : formats) {
+        {"float", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT},
+        {"16", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {"24", SF_FORMAT_WAV | SF_FORMAT_PCM_24}};
+    for (const auto &[format, fileFormat] : formats) {
         ToolRun run = runProgram(
             TOOL, {"--quiet", "--format", format, dir.path("p.json"), dir.path("o.wav")}, dir);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.out + run.err, "") << "--quiet prints nothing";
         WavData wav = readWav(dir.path("o.wav"));
-        EXPECT_EQ(wav.format, SF_FORMAT_WAV | subtype) << format;
+        EXPECT_EQ(wav.format, fileFormat) << format;
         EXPECT_EQ(wav.sampleRate, 48000);
         EXPECT_EQ(wav.left.size(), 24000u) << format;
     }
