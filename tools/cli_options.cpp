@@ -6,13 +6,14 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 namespace tarn::render {
 
 const char *const USAGE_TEXT =
-    R"(usage: tarn-render [options] PATCH.json [OUT.wav]
+    R"(usage: tarn-render [options] PATCH.json [OUT.wav]      (PATCH.json "-": standard input)
        tarn-render [options] OUT.wav
        tarn-render --null|--dry-run [options] [PATCH.json]
        tarn-render [options] [PATCH.json] --midi FILE.mid [OUT.wav]
@@ -42,6 +43,7 @@ options:
   --pins                   print the plug-in's pins as the host sees them, then stop
   --print-demo             print the built-in demo patch, then stop
   --quiet                  no progress bar and no summary line
+  --version                the tool's version and the source revision it was configured at
   --help                   this text
 
 exit codes:
@@ -103,6 +105,46 @@ SampleFormat parseFormat(const std::string &text) {
     throw UsageError("--format expects float, 16 or 24, got \"" + text + "\"");
 }
 
+const char *const KNOWN_OPTIONS[] = {
+    "--help",        "--version",  "--pins",       "--print-demo", "--null",   "--dry-run",
+    "--quiet",       "--plugin",   "--format",     "--normalize",  "--midi",   "--channel",
+    "--spectrogram", "--spectrum", "--spectrum-at", "--max-freq"};
+
+// Levenshtein distance: insertions, deletions and substitutions of one character.
+size_t editDistance(const std::string &x, const std::string &y) {
+    std::vector<size_t> row(y.size() + 1);
+    for (size_t j = 0; j <= y.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= x.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= y.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] != y[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[y.size()];
+}
+
+// "unknown option --nomalize; did you mean --normalize?" when one is close (at most a third
+// of its letters differ).
+std::string unknownOption(const std::string &arg) {
+    const char *nearest = nullptr;
+    size_t best = SIZE_MAX;
+    for (const char *known : KNOWN_OPTIONS) {
+        size_t d = editDistance(arg, known);
+        if (d < best) {
+            best = d;
+            nearest = known;
+        }
+    }
+    std::string message = "unknown option " + arg;
+    if (nearest && best * 3 <= std::string(nearest).size())
+        message += "; did you mean " + std::string(nearest) + "?";
+    return message;
+}
+
 bool endsWith(const std::string &text, const std::string &suffix) {
     if (text.size() < suffix.size())
         return false;
@@ -154,6 +196,9 @@ Options parseOptions(int argc, const char *const *argv) {
         if (arg == "--help" || arg == "-h") {
             noValue();
             options.help = true;
+        } else if (arg == "--version") {
+            noValue();
+            options.version = true;
         } else if (arg == "--pins") {
             noValue();
             options.pins = true;
@@ -197,13 +242,13 @@ Options parseOptions(int argc, const char *const *argv) {
             options.spectrumAtSeconds = parseNumber(arg, takeValue(), "a time in seconds");
         } else if (arg == "--max-freq") {
             options.maxHz = parseNumber(arg, takeValue(), "a frequency in Hz");
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option " + arg);
+        } else if (arg.size() > 1 && arg[0] == '-') { // "-" alone is standard input
+            throw UsageError(unknownOption(arg));
         } else {
             files.push_back(arg);
         }
     }
-    if (options.help || options.pins || options.printDemo) {
+    if (options.help || options.version || options.pins || options.printDemo) {
         if (!files.empty())
             throw UsageError("unexpected file name " + files[0]);
         return options;
@@ -214,7 +259,8 @@ Options parseOptions(int argc, const char *const *argv) {
         throw UsageError("too many file names: " + files[wanted + 1]);
     // A lone name is the patch when it looks like one, so that a forgotten output name never
     // turns "tarn-render song.json" into a demo render over the patch.
-    const bool lonePatch = files.size() == 1 && !writesNoWav && looksLikePatchName(files[0]);
+    const bool lonePatch =
+        files.size() == 1 && !writesNoWav && (looksLikePatchName(files[0]) || files[0] == "-");
     if (files.size() == wanted + 1 || lonePatch)
         options.patchPath = files[0];
     // With a MIDI file the output may be left out too: it goes beside the MIDI file.
@@ -223,6 +269,8 @@ Options parseOptions(int argc, const char *const *argv) {
         if (files.empty() && options.midiPath.empty())
             throw UsageError("no output file given (or use --null)");
         const std::string &input = options.midiPath.empty() ? files[0] : options.midiPath;
+        if (derived && input == "-")
+            throw UsageError("a patch read from standard input (-) needs an output file name");
         options.outputPath = derived ? defaultOutputPath(input) : files.back();
     }
     return options;

@@ -17,6 +17,7 @@ public:
 
 struct Options {
     bool help = false;
+    bool version = false;
     bool pins = false;       // print the plug-in's pins and stop
     bool printDemo = false;  // print the embedded demo patch and stop
     bool nullOutput = false; // render, write no WAV

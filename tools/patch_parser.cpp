@@ -4,6 +4,7 @@
 
 #include "tools/PatchError.h"
 #include "tools/embedded_texts.h"
+#include "tools/json_duplicates.h"
 #include "tools/pin_units.h"
 #include "tools/pitch.h"
 
@@ -196,6 +197,8 @@ Patch parsePatch(const std::string &text, const std::string &fileName, const Mid
     } catch (const json::parse_error &error) {
         throwMalformed(text, fileName, error);
     }
+    if (auto duplicate = findDuplicateKey(text))
+        throw PatchError(fileName + ": " + *duplicate + ": expected each key once, got it twice");
     std::vector<SchemaError> errors = patchSchema().validate(document);
     if (!errors.empty()) {
         std::string message;

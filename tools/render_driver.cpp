@@ -183,4 +183,22 @@ void renderPatch(const PluginLibrary &library, const Patch &patch, const Schedul
     }
 }
 
+void renderMix(const PluginLibrary &library, const Patch &patch, const Schedule &schedule,
+               float scale, const BlockSink &sink, const ProgressSink &progress) {
+    std::vector<float> left;
+    std::vector<float> right;
+    renderPatch(
+        library, patch, schedule,
+        [&](const float *l, const float *r, int32_t count) {
+            left.assign(l, l + count);
+            right.assign(r, r + count);
+            for (size_t i = 0; i < left.size(); ++i) {
+                left[i] *= scale;
+                right[i] *= scale;
+            }
+            sink(left.data(), right.data(), count);
+        },
+        progress);
+}
+
 } // namespace tarn::render

@@ -23,4 +23,9 @@ using ProgressSink = std::function<void(double fraction)>;
 void renderPatch(const PluginLibrary &library, const Patch &patch, const Schedule &schedule,
                  const BlockSink &sink, const ProgressSink &progress = {});
 
+// renderPatch with the mix multiplied by `scale` (the patch's gain, or --normalize's), as a
+// fader after the instances would; the sink receives the scaled blocks.
+void renderMix(const PluginLibrary &library, const Patch &patch, const Schedule &schedule,
+               float scale, const BlockSink &sink, const ProgressSink &progress = {});
+
 } // namespace tarn::render

@@ -78,15 +78,16 @@ struct StartedProgram {
     std::string errPath;
 };
 
-// Starts `program` with `args`, stdin from /dev/null, stdout and stderr captured through files
-// in `scratch`. `environment` replaces the environment when not empty.
+// Starts `program` with `args`, stdin from `stdinPath`, stdout and stderr captured through
+// files in `scratch`. `environment` replaces the environment when not empty.
 inline StartedProgram startProgram(const std::string &program,
                                    const std::vector<std::string> &args, const ScratchDir &scratch,
-                                   const std::vector<std::string> &environment = {}) {
+                                   const std::vector<std::string> &environment = {},
+                                   const std::string &stdinPath = "/dev/null") {
     StartedProgram started{0, scratch.path(".stdout"), scratch.path(".stderr")};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, started.outPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, started.errPath.c_str(),
@@ -128,8 +129,9 @@ inline ToolRun finishProgram(const StartedProgram &started) {
 
 inline ToolRun runProgram(const std::string &program, const std::vector<std::string> &args,
                           const ScratchDir &scratch,
-                          const std::vector<std::string> &environment = {}) {
-    return finishProgram(startProgram(program, args, scratch, environment));
+                          const std::vector<std::string> &environment = {},
+                          const std::string &stdinPath = "/dev/null") {
+    return finishProgram(startProgram(program, args, scratch, environment, stdinPath));
 }
 
 struct WavData {

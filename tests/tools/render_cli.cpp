@@ -3,6 +3,7 @@
 #include "support/tool_process.h"
 #include "tools/list_settings.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <sstream>
@@ -70,6 +71,11 @@ const BadRun BAD_RUNS[] = {
      R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "combfreq": 4}]})",
      2,
      "p.json: /score/0/combfreq: expected a value of at most 3, got 4"},
+    {"DuplicateKey",
+     {"@/p.json", "@/o.wav"},
+     R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "N": 3, "N": 4}]})",
+     2,
+     "p.json: /score/0/N: expected each key once, got it twice"},
     {"MissingPatchFile",
      {"@/none.json", "@/o.wav"},
      nullptr,
@@ -102,7 +108,13 @@ const BadRun BAD_RUNS[] = {
      nullptr,
      3,
      "cannot load the plug-in"},
-    {"UnknownOption", {"--loud", "@/o.wav"}, nullptr, 1, "unknown option --loud"},
+    {"UnknownOption", {"--loud", "@/o.wav"}, nullptr, 1, "unknown option --loud\n"},
+    {"MisspeltOption",
+     {"--nomralize", "@/o.wav"},
+     nullptr,
+     1,
+     "unknown option --nomralize; did you mean --normalize?"},
+    {"StandardInputWithoutOutput", {"-"}, nullptr, 1, "(-) needs an output file name"},
     {"NoOutput", {}, nullptr, 1, "no output file given"},
     {"TooManyFiles", {"@/p.json", "@/o.wav", "@/x.wav"}, ONE_NOTE, 1, "too many file names"},
     {"BadFormat", {"--format", "32", "@/o.wav"}, nullptr, 1, "--format expects float, 16 or 24"},
@@ -229,6 +241,41 @@ TEST(RenderCli, ThirtyOverlappingNotesOnTwentyFourVoicesStealTheOldest) {
     ToolRun render = runProgram(TOOL, {"--quiet", dir.path("p.json"), dir.path("o.wav")}, dir);
     EXPECT_EQ(render.exitCode, 0) << render.err;
     EXPECT_EQ(readWav(dir.path("o.wav")).left.size(), size_t((0.29 + 1 + 0.25) * 44100 + 0.5));
+}
+
+TEST(RenderCli, SmallConveniences) {
+    ScratchDir dir;
+    ToolRun version = runProgram(TOOL, {"--version"}, dir);
+    EXPECT_EQ(version.out.rfind("tarn-render ", 0), 0u) << version.out;
+    // "-" reads the patch from standard input; an empty score with a duration is silence.
+    const std::string silence = dir.write("silence.json", R"({"duration": 0.5, "score": []})");
+    ToolRun piped = runProgram(TOOL, {"-", dir.path("o.wav")}, dir, {}, silence);
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    WavData wav = readWav(dir.path("o.wav"));
+    EXPECT_EQ(wav.left.size(), 22050u);
+    EXPECT_TRUE(std::all_of(wav.left.begin(), wav.left.end(), [](float x) { return x == 0; }));
+    // Every render says how long it took; --null too.
+    EXPECT_NE(piped.out.find("times realtime"), std::string::npos) << piped.out;
+    dir.write("p.json", ONE_NOTE);
+    ToolRun null = runProgram(TOOL, {"--null", dir.path("p.json")}, dir);
+    EXPECT_NE(null.out.find("rendered 0.2 s in "), std::string::npos) << null.out;
+    // Options that do nothing in the combination given say so, and the render goes on.
+    ToolRun idle = runProgram(TOOL,
+                              {"--spectrum-at", "0.1", "--max-freq", "5000", "--channel", "2",
+                               "--normalize", "--quiet", dir.path("p.json"), dir.path("o.wav")},
+                              dir);
+    EXPECT_EQ(idle.exitCode, 0) << idle.err;
+    for (const char *note : {"--spectrum-at does nothing without --spectrum",
+                             "--max-freq does nothing without --spectrogram or --spectrum",
+                             "--channel does nothing without --midi"})
+        EXPECT_NE(idle.err.find(note), std::string::npos) << idle.err;
+    ToolRun high = runProgram(TOOL,
+                              {"--max-freq", "30000", "--spectrogram", dir.path("s.png"),
+                               "--quiet", dir.path("p.json"), dir.path("o.wav")},
+                              dir);
+    EXPECT_NE(high.err.find("--max-freq 30000 lies above half the sample rate (22050 Hz)"),
+              std::string::npos)
+        << high.err;
 }
 
 TEST(RenderCli, PinsListsTheSixteenPinsWithTheListsTheToolUses) {

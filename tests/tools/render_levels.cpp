@@ -113,7 +113,10 @@ TEST(RenderLevels, GainAndNormalizeSetThePeakOfTheFile) {
         args.insert(args.end(), {"--format", "16", dir.path("p.json"), dir.path("o.wav")});
         ToolRun run = runProgram(TOOL, args, dir);
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.err, "") << c.gain;
+        EXPECT_EQ(run.err, !c.gain.empty() && !c.options.empty()
+                               ? "tarn-render: --normalize replaces the patch's \"gain\"\n"
+                               : "")
+            << c.gain;
         EXPECT_NEAR(20.0 * std::log10(peakOf(readWav(dir.path("o.wav")).left)), c.peakDb, 0.01)
             << c.gain;
         EXPECT_NEAR(reportLine(run.out, "left ").peakDb, c.peakDb, 0.01) << run.out;
