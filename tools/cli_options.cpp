@@ -23,6 +23,8 @@ Renders a patch (JSON, see docs/patch-format.md) on the TARN oscillator plug-in 
 WAV file: "outputl" on the left channel, "outputr" on the right. Without OUT.wav the WAV goes
 beside the patch under its name (song.json -> song.wav); without PATCH.json the built-in demo
 patch is rendered. No output ever replaces the patch or a file whose name ends in .json.
+Each render ends with the peak and RMS of each channel, and a warning when a 16- or 24-bit
+file clipped.
 
 options:
   --format float|16|24     sample format of the WAV file (default: float, 32-bit)
@@ -42,7 +44,7 @@ options:
   --plugin PATH            plug-in to load (default: tarn.so beside tarn-render)
   --pins                   print the plug-in's pins as the host sees them, then stop
   --print-demo             print the built-in demo patch, then stop
-  --quiet                  no progress bar and no summary line
+  --quiet                  no progress bar, summary or level report (warnings remain)
   --version                the tool's version and the source revision it was configured at
   --help                   this text
 
@@ -54,6 +56,7 @@ exit codes:
   3  the plug-in does not load or cannot play the patch
   4  an output file cannot be written (nothing is left behind)
   5  gnuplot is missing or failed to draw a plot
+  130, 143, 129  interrupted by SIGINT, SIGTERM or SIGHUP (nothing is left behind)
 )";
 
 namespace {
