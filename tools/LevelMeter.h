@@ -10,9 +10,9 @@
 namespace tarn::render {
 
 struct ChannelLevels {
-    double peak = 0.0;         // largest |x|; 1.0 is full scale
-    double sumSquares = 0.0;   // of every sample, in double
-    int64_t beyondFull = 0;    // samples with |x| > 1.0: an integer format clips them
+    double peak = 0.0;       // largest |x|; 1.0 is full scale
+    double sumSquares = 0.0; // of every sample, in double
+    int64_t beyondFull = 0;  // samples with |x| > 1.0: an integer format clips them
     int64_t samples = 0;
 };
 

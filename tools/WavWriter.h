@@ -26,8 +26,7 @@ public:
     // `frames`: how many frames will be written, which chooses RF64 over WAV. Float files use
     // the extensible format header (WAVE_FORMAT_EXTENSIBLE), as sox and others expect.
     // Throws OutputError when the target cannot be written.
-    WavWriter(const std::string &path, int32_t sampleRate, SampleFormat format,
-              int64_t frames = 0);
+    WavWriter(const std::string &path, int32_t sampleRate, SampleFormat format, int64_t frames = 0);
     ~WavWriter();
     WavWriter(const WavWriter &) = delete;
     WavWriter &operator=(const WavWriter &) = delete;

@@ -109,8 +109,8 @@ SampleFormat parseFormat(const std::string &text) {
 }
 
 const char *const KNOWN_OPTIONS[] = {
-    "--help",        "--version",  "--pins",       "--print-demo", "--null",   "--dry-run",
-    "--quiet",       "--plugin",   "--format",     "--normalize",  "--midi",   "--channel",
+    "--help",        "--version",  "--pins",        "--print-demo", "--null", "--dry-run",
+    "--quiet",       "--plugin",   "--format",      "--normalize",  "--midi", "--channel",
     "--spectrogram", "--spectrum", "--spectrum-at", "--max-freq"};
 
 // Levenshtein distance: insertions, deletions and substitutions of one character.

@@ -68,8 +68,7 @@ std::string dryRunReport(const Patch &patch, const Schedule &schedule) {
                                          "sample of it\n";
     text += std::to_string(started.size()) + " notes on " +
             std::to_string(schedule.instances.size()) + " instances, " + std::to_string(steals) +
-            " steals, " + std::to_string(schedule.dropped.size()) +
-            " dropped; nothing rendered\n";
+            " steals, " + std::to_string(schedule.dropped.size()) + " dropped; nothing rendered\n";
     return text;
 }
 

@@ -38,7 +38,8 @@ public:
         }
         return true;
     }
-    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) override {
+    bool parse_error(std::size_t, const std::string &,
+                     const nlohmann::detail::exception &) override {
         return false;
     }
 

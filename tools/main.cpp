@@ -96,8 +96,8 @@ Outputs openOutputs(const Options &options, const Patch &patch, int64_t frames) 
         const int64_t bytes = wavFileBytes(frames, options.format);
         if (auto problem = spaceProblem(options.outputPath, bytes))
             throw OutputError(*problem);
-        out.wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate,
-                                              options.format, frames);
+        out.wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format,
+                                              frames);
         if (needsRf64(frames, options.format) && !options.quiet)
             std::cout << "writing RF64: " << gigabytes(bytes)
                       << " is more than a plain WAV file can hold (4.29 GB)\n";

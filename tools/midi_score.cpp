@@ -99,8 +99,8 @@ std::string structureProblem(const std::string &bytes) {
         if (single.smf)
             smf_delete(single.smf);
         if (!single.smf || !single.complaints.empty())
-            return where + ": " + (single.complaints.empty() ? "unreadable events"
-                                                              : single.complaints);
+            return where + ": " +
+                   (single.complaints.empty() ? "unreadable events" : single.complaints);
         at += CHUNK_HEADER_BYTES + length;
     }
     return "";

@@ -259,8 +259,8 @@ Patch parsePatch(const std::string &text, const std::string &fileName, const Mid
         note.gain = velocityGain(entry, defaults);
         note.attackSeconds = envelopeSeconds(entry, defaults, "attack_ms");
         note.releaseSeconds = envelopeSeconds(entry, defaults, "release_ms");
-        lastRelease = std::max(lastRelease, note.startSeconds + note.lengthSeconds +
-                                                note.releaseSeconds);
+        lastRelease =
+            std::max(lastRelease, note.startSeconds + note.lengthSeconds + note.releaseSeconds);
         checkCombphase(entry, note.pointer, cyclic, problems);
         for (int c = 0; c < CONTROL_COUNT; ++c) {
             const char *name = CONTROL_NAMES[c];

@@ -61,8 +61,7 @@ void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instanc
     for (size_t i = 0; i < instance.notes.size(); ++i) {
         const ScheduledNote &s = instance.notes[i];
         const PatchNote &note = patch.notes[s.note];
-        const int64_t next =
-            i + 1 < instance.notes.size() ? instance.notes[i + 1].onSample : total;
+        const int64_t next = i + 1 < instance.notes.size() ? instance.notes[i + 1].onSample : total;
         const int64_t length = s.offSample - s.onSample;
         const int64_t held = std::min(s.offSample, next) - s.onSample;
         const int64_t gateOpen = std::min(s.gateOffSample, next) - s.onSample;
@@ -107,8 +106,8 @@ Schedule scheduleScore(const Patch &patch) {
         const PatchNote &note = patch.notes[n];
         int64_t on = sampleAt(note.startSeconds, patch.sampleRate);
         int64_t off = sampleAt(note.startSeconds + note.lengthSeconds, patch.sampleRate);
-        int64_t gateOff = std::min(
-            schedule.totalSamples, off + sampleAt(note.releaseSeconds, patch.sampleRate));
+        int64_t gateOff =
+            std::min(schedule.totalSamples, off + sampleAt(note.releaseSeconds, patch.sampleRate));
         // "sync" must be low for a sample before it rises again: an instance takes a note only
         // two samples after its previous one started.
         size_t freeLongest = none;

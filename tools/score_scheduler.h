@@ -1,15 +1,16 @@
 // Score to per-instance pin timelines, the way a host's polyphonic patch plays it: each note
-// goes to the instance that has been free the longest (or steals the oldest), raises "gate" and "sync" at its first
-// sample, drops "sync" one sample later and "gate" at the end of its release. Each instance
-// also gets the gain of its notes' envelopes (envelope.h). A pure function of the patch.
+// goes to the instance that has been free the longest (or steals the oldest), raises "gate" and
+// "sync" at its first sample, drops "sync" one sample later and "gate" at the end of its release.
+// Each instance also gets the gain of its notes' envelopes (envelope.h). A pure function of the
+// patch.
 #pragma once
 
 #include "tools/Patch.h"
 #include "tools/PinTimeline.h"
 
 #include <array>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tarn::render {

@@ -80,8 +80,8 @@ struct StartedProgram {
 
 // Starts `program` with `args`, stdin from `stdinPath`, stdout and stderr captured through
 // files in `scratch`. `environment` replaces the environment when not empty.
-inline StartedProgram startProgram(const std::string &program,
-                                   const std::vector<std::string> &args, const ScratchDir &scratch,
+inline StartedProgram startProgram(const std::string &program, const std::vector<std::string> &args,
+                                   const ScratchDir &scratch,
                                    const std::vector<std::string> &environment = {},
                                    const std::string &stdinPath = "/dev/null") {
     StartedProgram started{0, scratch.path(".stdout"), scratch.path(".stderr")};

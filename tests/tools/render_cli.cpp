@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <sstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace tarn::test;
 
@@ -192,8 +192,7 @@ TEST(RenderCli, AnInterruptedRenderLeavesNoFileAndExitsAsKilled) {
                      std::to_string(40 + i) + "}";
         dir.write("p.json", R"({"voices": 8, "score": [)" + score + "]}");
         StartedProgram started = startProgram(
-            TOOL, {dir.path("p.json"), dir.path("o.wav"), "--spectrogram", dir.path("s.png")},
-            dir);
+            TOOL, {dir.path("p.json"), dir.path("o.wav"), "--spectrogram", dir.path("s.png")}, dir);
         ASSERT_NE(started.pid, 0);
         // Both outputs exist under their temporary names once the render runs.
         for (int tries = 0; tries < 3000 && dir.entries().size() < 5; ++tries)
@@ -270,8 +269,8 @@ TEST(RenderCli, SmallConveniences) {
                              "--channel does nothing without --midi"})
         EXPECT_NE(idle.err.find(note), std::string::npos) << idle.err;
     ToolRun high = runProgram(TOOL,
-                              {"--max-freq", "30000", "--spectrogram", dir.path("s.png"),
-                               "--quiet", dir.path("p.json"), dir.path("o.wav")},
+                              {"--max-freq", "30000", "--spectrogram", dir.path("s.png"), "--quiet",
+                               dir.path("p.json"), dir.path("o.wav")},
                               dir);
     EXPECT_NE(high.err.find("--max-freq 30000 lies above half the sample rate (22050 Hz)"),
               std::string::npos)
@@ -324,10 +323,9 @@ TEST(RenderCli, WritesTheRequestedFormatAndLengthOrNothingWithNull) {
     ScratchDir dir;
     dir.write("p.json", R"({"sample_rate": 48000, "duration": 0.5,
                             "score": [{"start": 0.1, "length": 0.2, "pitch": "A3"}]})");
-    const std::pair<const char *, int> formats[] = {
-        {"float", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT},
-        {"16", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-        {"24", SF_FORMAT_WAV | SF_FORMAT_PCM_24}};
+    const std::pair<const char *, int> formats[] = {{"float", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT},
+                                                    {"16", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                                                    {"24", SF_FORMAT_WAV | SF_FORMAT_PCM_24}};
     for (const auto &[format, fileFormat] : formats) {
         ToolRun run = runProgram(
             TOOL, {"--quiet", "--format", format, dir.path("p.json"), dir.path("o.wav")}, dir);

@@ -66,7 +66,8 @@ double peak(const std::vector<float> &x, size_t from, size_t to) {
 }
 
 TEST(RenderEnvelope, VelocityScalesTheNoteAndTheReleaseSoundsUntilTheGateCloses) {
-    const char *common = R"("length": 0.3, "pitch": "A3", "N": 4, "combfreq": 0, "combphase": 0.25)";
+    const char *common =
+        R"("length": 0.3, "pitch": "A3", "N": 4, "combfreq": 0, "combphase": 0.25)";
     WavData wav = render(std::string(R"({"settings": {"alternate": "L+R"}, "duration": 2.5,
         "score": [{"start": 0, )") +
                          common + R"(}, {"start": 0.5, "velocity": 0.5, )" + common +

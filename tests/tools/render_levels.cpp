@@ -68,8 +68,8 @@ TEST(RenderLevels, ReportAndClipWarningMatchAKnownSine) {
     WavData wav = readWav(dir.path("o.wav"));
     ReportLine left = reportLine(run.out, "left ");
     EXPECT_NEAR(left.peakDb, 20.0 * std::log10(amplitude), 0.01) << run.out;
-    EXPECT_NEAR(left.rmsDb, 20.0 * std::log10(amplitude / std::sqrt(2.0) *
-                                              std::sqrt(NOTE_SECONDS / DURATION)),
+    EXPECT_NEAR(left.rmsDb,
+                20.0 * std::log10(amplitude / std::sqrt(2.0) * std::sqrt(NOTE_SECONDS / DURATION)),
                 0.05)
         << run.out;
     // |A sin(2 pi n / 100)| > 1 on 100 - 4 asin(1 / A) / (2 pi / 100) samples of each period.
