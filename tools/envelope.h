@@ -12,12 +12,12 @@ namespace tarn::render {
 
 // One note's envelope, in samples of the render.
 struct NoteEnvelope {
-    int64_t on = 0;         // first sample
-    int64_t off = 0;        // end of the note's length; the release starts here, > on
-    int64_t attack = 0;     // samples of the rise, >= 0
-    int64_t release = 0;    // samples of the fall, >= 0
-    float peak = 1.0f;      // velocity gain, 0 to 1
-    float startLevel = 0.0; // gain at the sample before `on` (a stolen instance's level)
+    int64_t on = 0;          // first sample
+    int64_t off = 0;         // end of the note's length; the release starts here, > on
+    int64_t attack = 0;      // samples of the rise, >= 0
+    int64_t release = 0;     // samples of the fall, >= 0
+    float peak = 1.0f;       // velocity gain, 0 to 1
+    float startLevel = 0.0f; // gain at the sample before `on` (a stolen instance's level)
 };
 
 // The gain at sample t >= on: the attack reaches `peak` at on + attack - 1, the release

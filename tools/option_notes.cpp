@@ -1,3 +1,5 @@
+// Each remark follows from the options alone, or with the patch's sample rate and gain;
+// none changes what is rendered.
 #include "tools/option_notes.h"
 
 #include <sstream>
