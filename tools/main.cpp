@@ -152,6 +152,10 @@ int run(const Options &options) {
     const Schedule &schedule = loaded.schedule;
     for (const std::string &note : idleOptionNotes(options, patch))
         std::cerr << "tarn-render: " << note << "\n";
+    if (loaded.scoreIgnored)
+        std::cerr << "tarn-render: " << loaded.name
+                  << ": the \"score\" is not played; the notes of " << options.midiPath
+                  << " take its place\n";
     if (options.dryRun) {
         std::cout << dryRunReport(patch, schedule);
         return EXIT_OK;

@@ -7,6 +7,8 @@
 #include "tools/midi_score.h"
 #include "tools/patch_parser.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -50,6 +52,7 @@ LoadedPatch loadPatch(const Options &options) {
     if (withMidi)
         midi = MidiScore{options.midiPath, readMidiNotes(options.midiPath, options.midiChannels)};
     loaded.patch = parsePatch(text, loaded.name, midi ? &*midi : nullptr);
+    loaded.scoreIgnored = withMidi && nlohmann::json::parse(text).contains("score");
     loaded.schedule = scheduleScore(loaded.patch);
     return loaded;
 }

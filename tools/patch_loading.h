@@ -15,6 +15,7 @@ struct LoadedPatch {
     std::string name; // for messages and plot titles: the path, "standard input", ...
     Patch patch;
     Schedule schedule;
+    bool scoreIgnored = false; // the patch has a "score", and a MIDI file plays instead
 };
 
 // Throws PatchError with every problem found in the patch, or the first in the MIDI file.

@@ -112,7 +112,13 @@ TEST(RenderMidi, PlaysTheNotesOfTheFileAtTheirTimesPitchesAndVelocities) {
         size_t bin = size_t(std::max_element(db.begin(), db.end()) - db.begin());
         EXPECT_NEAR(interpolatedPeakHz(db, bin, RATE / FFT) / note.hz, 1.0, 0.001);
     }
-    // --channel 1,2 leaves out the note on channel 10.
+    // --channel 1,2 leaves out the note on channel 10; a patch's own score is not played.
+    dir.write("q.json", R"({"score": [{"start": 0, "length": 9, "pitch": "A4"}]})");
+    ToolRun run = runProgram(
+        TOOL, {"--null", dir.path("q.json"), "--midi", dir.path("song.mid"), "--channel", "1"},
+        dir);
+    EXPECT_NE(run.out.find("rendered 1.5 s"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("q.json: the \"score\" is not played"), std::string::npos) << run.err;
     WavData chosen = renderSong(dir, {"--channel", "1,2"});
     ASSERT_EQ(chosen.left.size(), size_t((1.75 + 0.25) * RATE + 0.5));
 }
