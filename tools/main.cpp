@@ -89,6 +89,39 @@ struct Outputs {
     std::unique_ptr<PendingFile> spectrumPng;
 };
 
+// Throws PlotError. Draws into the plots' temporary files.
+void drawPlots(const Options &options, const LoadedPatch &loaded, const StereoSignal &signal,
+               const Outputs &out) {
+    const std::string title = "tarn-render: " + loaded.name;
+    if (out.spectrogramPng)
+        plotSpectrogram(signal, options.maxHz, title + " (spectrogram)",
+                        out.spectrogramPng->temporaryPath());
+    if (out.spectrumPng) {
+        const double seconds = static_cast<double>(signal.left.size()) / signal.sampleRate;
+        double at = options.spectrumAtSeconds.value_or(spectrumCentre(loaded.patch, seconds));
+        std::ostringstream heading;
+        heading << title << " (spectrum at " << at << " s, "
+                << spectrumWindowSize(signal.sampleRate) << "-sample Hann window)";
+        plotSpectrum(signal, at, options.maxHz, heading.str(), out.spectrumPng->temporaryPath());
+    }
+}
+
+// What was written, how fast, and the levels.
+void printSummary(const Options &options, const Patch &patch, const Outputs &out,
+                  const std::string &speed, const LevelMeter &meter) {
+    const double seconds = static_cast<double>(meter.left().samples) / patch.sampleRate;
+    if (out.wav)
+        std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
+                  << patch.sampleRate << " Hz)" << speed << "\n";
+    else
+        std::cout << "rendered " << seconds << " s" << speed << ", wrote no WAV file (--null)\n";
+    if (out.spectrogramPng)
+        std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
+    if (out.spectrumPng)
+        std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
+    std::cout << levelReport(meter);
+}
+
 // Throws OutputError.
 Outputs openOutputs(const Options &options, const Patch &patch, int64_t frames) {
     Outputs out;
@@ -211,22 +244,10 @@ int run(const Options &options) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     try {
-        std::string title = "tarn-render: " + loaded.name;
-        if (out.spectrogramPng)
-            plotSpectrogram(signal, options.maxHz, title + " (spectrogram)",
-                            out.spectrogramPng->temporaryPath());
-        if (out.spectrumPng) {
-            double at = options.spectrumAtSeconds.value_or(spectrumCentre(patch, seconds));
-            std::ostringstream heading;
-            heading << title << " (spectrum at " << at << " s, "
-                    << spectrumWindowSize(patch.sampleRate) << "-sample Hann window)";
-            plotSpectrum(signal, at, options.maxHz, heading.str(),
-                         out.spectrumPng->temporaryPath());
-        }
+        drawPlots(options, loaded, signal, out);
     } catch (const PlotError &e) {
         return fail(EXIT_PLOT, e.what());
     }
-
     try {
         if (out.wav)
             out.wav->commit();
@@ -237,19 +258,8 @@ int run(const Options &options) {
     } catch (const OutputError &e) {
         return fail(EXIT_OUTPUT, e.what());
     }
-    if (!options.quiet) {
-        if (out.wav)
-            std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
-                      << patch.sampleRate << " Hz)" << renderSpeed(seconds, elapsed) << "\n";
-        else
-            std::cout << "rendered " << seconds << " s" << renderSpeed(seconds, elapsed)
-                      << ", wrote no WAV file (--null)\n";
-        if (out.spectrogramPng)
-            std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
-        if (out.spectrumPng)
-            std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
-        std::cout << levelReport(meter);
-    }
+    if (!options.quiet)
+        printSummary(options, patch, out, renderSpeed(seconds, elapsed), meter);
     if (out.wav) {
         std::string warning = clipWarning(meter, options.format);
         if (!warning.empty())
