@@ -8,7 +8,7 @@ PACKAGES=(
     cmake ninja-build g++ g++-multilib
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     qemu-user googletest libbenchmark-dev
-    libsndfile1-dev nlohmann-json3-dev libfftw3-dev gnuplot-nox
+    libsndfile1-dev libsmf-dev nlohmann-json3-dev libfftw3-dev gnuplot-nox
     valgrind clang-14 libclang-rt-14-dev python3
 )
 [ $# -eq 0 ] || PACKAGES=("$@")

@@ -34,9 +34,12 @@ struct PatchNote {
     double pitchHz = 0.0;                          // the requested pitch, for messages and checks
     float fc = 0.0f;                               // "fc" pin value
     std::array<PinRamp, CONTROL_COUNT> controls{}; // pin values, indexed by CONTROL_*
-    int16_t mode = 1;    // "Mode" value for this note: its own or the patch's
-    int16_t hq = 1;      // "hq" value for this note: its own or the patch's
-    std::string pointer; // JSON pointer of the note in its file ("/score/3")
+    float gain = 1.0f;           // velocity as a gain, 0 to 1, applied after the module
+    double attackSeconds = 0.0;  // envelope rise from silence; 0: the module's raw start
+    double releaseSeconds = 0.0; // envelope fall after the length; 0: the gate closes at once
+    int16_t mode = 1;            // "Mode" value for this note: its own or the patch's
+    int16_t hq = 1;              // "hq" value for this note: its own or the patch's
+    std::string pointer;         // JSON pointer of the note in its file ("/score/3")
 };
 
 struct Patch {
@@ -46,6 +49,7 @@ struct Patch {
     int32_t voices = 4;         // module instances (one generation, at most 24)
     std::array<int16_t, LIST_SETTING_COUNT> settings{}; // values, indexed by SETTING_*
     double durationSeconds = 0.0;                       // length of the render; covers every note
+    double gainDb = 0.0;                                // applied to the mix, after the module
     std::vector<PatchNote> notes;                       // in file order
 };
 

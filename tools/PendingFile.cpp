@@ -4,6 +4,7 @@
 #include "tools/OutputError.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -32,10 +33,22 @@ PendingFile::PendingFile(const std::string &target) : m_target(target) {
     std::string pattern = directory + "." + name + ".XXXXXX";
     std::vector<char> path(pattern.begin(), pattern.end());
     path.push_back('\0');
+    // No interrupt between creating the file and registering it for removal.
+    sigset_t interrupts;
+    sigset_t previous;
+    sigemptyset(&interrupts);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&interrupts, signal);
+    ::sigprocmask(SIG_BLOCK, &interrupts, &previous);
     m_fd = ::mkstemp(path.data());
+    const int error = errno;
+    if (m_fd >= 0) {
+        m_temporary = path.data();
+        m_cleanup = std::make_unique<InterruptCleanup>(m_temporary, false);
+    }
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (m_fd < 0)
-        throw OutputError("cannot write " + target + ": " + reason());
-    m_temporary = path.data();
+        throw OutputError("cannot write " + target + ": " + std::strerror(error));
     // mkstemp creates 0600; the finished file gets the permissions any new file would get.
     mode_t mask = ::umask(0);
     ::umask(mask);
@@ -59,6 +72,7 @@ void PendingFile::commit() {
     if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0)
         throw OutputError("cannot write " + m_target + ": " + reason());
     m_committed = true;
+    m_cleanup.reset();
 }
 
 } // namespace tarn::render

@@ -1,7 +1,11 @@
 // A file written under a temporary name in the target's directory and renamed over the target
 // only when complete, so that a failed run never leaves a partial file behind.
+// While it exists, the temporary file is also removed when the run is interrupted.
 #pragma once
 
+#include "tools/interrupt_cleanup.h"
+
+#include <memory>
 #include <string>
 
 namespace tarn::render {
@@ -32,6 +36,7 @@ private:
     std::string m_temporary;
     int m_fd = -1;
     bool m_committed = false;
+    std::unique_ptr<InterruptCleanup> m_cleanup;
 };
 
 } // namespace tarn::render

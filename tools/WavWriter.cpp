@@ -7,14 +7,38 @@
 
 namespace tarn::render {
 
-WavWriter::WavWriter(const std::string &path, int32_t sampleRate, SampleFormat format)
+namespace {
+
+// Room for the RIFF, fmt (extensible: 40 bytes), fact, PEAK and data chunk headers.
+constexpr int64_t HEADER_BYTES = 1024;
+constexpr int64_t RIFF_LIMIT_BYTES = 0xFFFFFFFFll;
+
+int64_t bytesPerFrame(SampleFormat format) {
+    return 2 * (format == SampleFormat::PCM16 ? 2 : format == SampleFormat::PCM24 ? 3 : 4);
+}
+
+} // namespace
+
+int64_t wavFileBytes(int64_t frames, SampleFormat format) {
+    return HEADER_BYTES + frames * bytesPerFrame(format);
+}
+
+bool needsRf64(int64_t frames, SampleFormat format) {
+    return wavFileBytes(frames, format) > RIFF_LIMIT_BYTES;
+}
+
+WavWriter::WavWriter(const std::string &path, int32_t sampleRate, SampleFormat format,
+                     int64_t frames)
     : m_file(path) {
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 2;
-    info.format = SF_FORMAT_WAV | (format == SampleFormat::PCM16   ? SF_FORMAT_PCM_16
-                                   : format == SampleFormat::PCM24 ? SF_FORMAT_PCM_24
-                                                                   : SF_FORMAT_FLOAT);
+    const int container = needsRf64(frames, format)         ? SF_FORMAT_RF64
+                          : format == SampleFormat::FLOAT32 ? SF_FORMAT_WAVEX
+                                                            : SF_FORMAT_WAV;
+    info.format = container | (format == SampleFormat::PCM16   ? SF_FORMAT_PCM_16
+                               : format == SampleFormat::PCM24 ? SF_FORMAT_PCM_24
+                                                               : SF_FORMAT_FLOAT);
     m_sound = sf_open_fd(m_file.descriptor(), SFM_WRITE, &info, SF_TRUE);
     if (!m_sound)
         throw OutputError("cannot write " + path + ": " + sf_strerror(nullptr));

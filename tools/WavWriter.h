@@ -14,10 +14,19 @@ namespace tarn::render {
 
 enum class SampleFormat { FLOAT32, PCM16, PCM24 };
 
+// Bytes of the file for `frames` stereo frames, headers included (an estimate within 1 KiB).
+int64_t wavFileBytes(int64_t frames, SampleFormat format);
+
+// Whether the file is too large for the 32-bit sizes of a RIFF WAV (4 GiB), and must be
+// written as RF64 (EBU Tech 3306), which players that read large WAVs accept.
+bool needsRf64(int64_t frames, SampleFormat format);
+
 class WavWriter {
 public:
+    // `frames`: how many frames will be written, which chooses RF64 over WAV. Float files use
+    // the extensible format header (WAVE_FORMAT_EXTENSIBLE), as sox and others expect.
     // Throws OutputError when the target cannot be written.
-    WavWriter(const std::string &path, int32_t sampleRate, SampleFormat format);
+    WavWriter(const std::string &path, int32_t sampleRate, SampleFormat format, int64_t frames = 0);
     ~WavWriter();
     WavWriter(const WavWriter &) = delete;
     WavWriter &operator=(const WavWriter &) = delete;

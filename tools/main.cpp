@@ -1,7 +1,8 @@
 // tarn-render: renders a patch on the TARN plug-in to a WAV file and, on request, plots.
 // Every output is written under a temporary name and renamed only once everything has
-// succeeded, so a failing run leaves no file behind.
+// succeeded, so a failing or interrupted run leaves no file behind.
 #include "host/PluginLibrary.h"
+#include "tools/LevelMeter.h"
 #include "tools/OutputError.h"
 #include "tools/PatchError.h"
 #include "tools/PendingFile.h"
@@ -9,23 +10,28 @@
 #include "tools/ProgressBar.h"
 #include "tools/WavWriter.h"
 #include "tools/cli_options.h"
+#include "tools/dry_run.h"
 #include "tools/embedded_texts.h"
 #include "tools/exit_codes.h"
-#include "tools/patch_parser.h"
+#include "tools/input_guard.h"
+#include "tools/interrupt_cleanup.h"
+#include "tools/option_notes.h"
+#include "tools/output_space.h"
+#include "tools/patch_loading.h"
 #include "tools/pin_listing.h"
 #include "tools/plots.h"
 #include "tools/render_driver.h"
-#include "tools/score_scheduler.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <limits.h>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
+#include <vector>
 
 using namespace tarn::render;
 
@@ -45,25 +51,119 @@ int fail(int code, const std::string &message) {
     return code;
 }
 
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw PatchError(path + ": cannot read: " + std::strerror(errno));
-    std::stringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        throw PatchError(path + ": cannot read: " + std::strerror(errno));
-    return text.str();
-}
-
-double firstNoteMiddle(const Patch &patch) {
+// The default centre of the spectrum window: the middle of the first note, or of the render.
+double spectrumCentre(const Patch &patch, double seconds) {
+    if (patch.notes.empty())
+        return 0.5 * seconds;
     auto first = std::min_element(
         patch.notes.begin(), patch.notes.end(),
         [](const PatchNote &x, const PatchNote &y) { return x.startSeconds < y.startSeconds; });
     return first->startSeconds + 0.5 * first->lengthSeconds;
 }
 
+// The first output that would replace an input, as a message; empty when there is none.
+std::optional<std::string> findOverwrite(const Options &options) {
+    const std::vector<std::string> inputs = {options.patchPath, options.midiPath};
+    for (const std::string *output :
+         {&options.outputPath, &options.spectrogramPath, &options.spectrumPath})
+        if (!output->empty())
+            if (auto problem = overwriteProblem(*output, inputs))
+                return problem;
+    return std::nullopt;
+}
+
+// " in 0.41 s, 19.6 times realtime": how long `seconds` of sound took to render.
+std::string renderSpeed(double seconds, double elapsed) {
+    char text[96];
+    if (elapsed > 0.0)
+        std::snprintf(text, sizeof text, " in %.2f s, %.1f times realtime", elapsed,
+                      seconds / elapsed);
+    else
+        std::snprintf(text, sizeof text, " in %.2f s", elapsed);
+    return text;
+}
+
+struct Outputs {
+    std::unique_ptr<WavWriter> wav;
+    std::unique_ptr<PendingFile> spectrogramPng;
+    std::unique_ptr<PendingFile> spectrumPng;
+};
+
+// Throws PlotError. Draws into the plots' temporary files.
+void drawPlots(const Options &options, const LoadedPatch &loaded, const StereoSignal &signal,
+               const Outputs &out) {
+    const std::string title = "tarn-render: " + loaded.name;
+    if (out.spectrogramPng)
+        plotSpectrogram(signal, options.maxHz, title + " (spectrogram)",
+                        out.spectrogramPng->temporaryPath());
+    if (out.spectrumPng) {
+        const double seconds = static_cast<double>(signal.left.size()) / signal.sampleRate;
+        double at = options.spectrumAtSeconds.value_or(spectrumCentre(loaded.patch, seconds));
+        std::ostringstream heading;
+        heading << title << " (spectrum at " << at << " s, "
+                << spectrumWindowSize(signal.sampleRate) << "-sample Hann window)";
+        plotSpectrum(signal, at, options.maxHz, heading.str(), out.spectrumPng->temporaryPath());
+    }
+}
+
+// What was written, how fast, and the levels.
+void printSummary(const Options &options, const Patch &patch, const Outputs &out,
+                  const std::string &speed, const LevelMeter &meter) {
+    const double seconds = static_cast<double>(meter.left().samples) / patch.sampleRate;
+    if (out.wav)
+        std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
+                  << patch.sampleRate << " Hz)" << speed << "\n";
+    else
+        std::cout << "rendered " << seconds << " s" << speed << ", wrote no WAV file (--null)\n";
+    if (out.spectrogramPng)
+        std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
+    if (out.spectrumPng)
+        std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
+    std::cout << levelReport(meter);
+}
+
+// Throws OutputError.
+Outputs openOutputs(const Options &options, const Patch &patch, int64_t frames) {
+    Outputs out;
+    if (!options.nullOutput) {
+        const int64_t bytes = wavFileBytes(frames, options.format);
+        if (auto problem = spaceProblem(options.outputPath, bytes))
+            throw OutputError(*problem);
+        out.wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format,
+                                              frames);
+        if (needsRf64(frames, options.format) && !options.quiet)
+            std::cout << "writing RF64: " << gigabytes(bytes)
+                      << " is more than a plain WAV file can hold (4.29 GB)\n";
+    }
+    if (!options.spectrogramPath.empty())
+        out.spectrogramPng = std::make_unique<PendingFile>(options.spectrogramPath);
+    if (!options.spectrumPath.empty())
+        out.spectrumPng = std::make_unique<PendingFile>(options.spectrumPath);
+    return out;
+}
+
+// The mix's scale: the patch's gain, or what brings the peak to --normalize's level, found by
+// a first render.
+float mixScale(const Options &options, const PluginLibrary &library, const LoadedPatch &loaded) {
+    if (!options.normalizeDbfs)
+        return static_cast<float>(linearFromDb(loaded.patch.gainDb));
+    LevelMeter unscaled;
+    ProgressBar bar(!options.quiet, "measuring");
+    renderMix(
+        library, loaded.patch, loaded.schedule, 1.0f,
+        [&](const float *left, const float *right, int32_t count) {
+            unscaled.add(left, right, count);
+        },
+        [&](double fraction) { bar.update(fraction); });
+    if (unscaled.peak() > 0.0)
+        return static_cast<float>(linearFromDb(*options.normalizeDbfs) / unscaled.peak());
+    std::cerr << "tarn-render: the render is silent; --normalize does nothing\n";
+    return 1.0f;
+}
+
 int run(const Options &options) {
+    if (auto problem = findOverwrite(options))
+        return fail(EXIT_BAD_PATCH, *problem);
     std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     if (options.pins) {
         PluginLibrary library(pluginPath);
@@ -74,19 +174,28 @@ int run(const Options &options) {
         return EXIT_OK;
     }
 
-    std::string patchName = options.patchPath.empty() ? "demo patch" : options.patchPath;
-    Patch patch;
-    Schedule schedule;
+    LoadedPatch loaded;
     try {
-        std::string text =
-            options.patchPath.empty() ? DEMO_PATCH_TEXT : readFile(options.patchPath);
-        patch = parsePatch(text, patchName);
-        schedule = scheduleScore(patch);
+        loaded = loadPatch(options);
     } catch (const PatchError &e) {
         std::cerr << e.what() << "\n";
         return EXIT_BAD_PATCH;
     }
-
+    const Patch &patch = loaded.patch;
+    const Schedule &schedule = loaded.schedule;
+    for (const std::string &note : idleOptionNotes(options, patch))
+        std::cerr << "tarn-render: " << note << "\n";
+    if (loaded.scoreIgnored)
+        std::cerr << "tarn-render: " << loaded.name
+                  << ": the \"score\" is not played; the notes of " << options.midiPath
+                  << " take its place\n";
+    if (options.dryRun) {
+        std::cout << dryRunReport(patch, schedule);
+        return EXIT_OK;
+    }
+    for (size_t n : schedule.dropped)
+        std::cerr << "tarn-render: " << loaded.name << ": " << patch.notes[n].pointer
+                  << ": dropped: every instance started a note within one sample of it\n";
     const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
     if (options.spectrumAtSeconds && *options.spectrumAtSeconds > seconds) {
         std::ostringstream message;
@@ -99,30 +208,27 @@ int run(const Options &options) {
     if (!library.isLoaded())
         return fail(EXIT_PLUGIN, "cannot load the plug-in " + pluginPath + ": " + library.error());
 
-    std::unique_ptr<WavWriter> wav;
-    std::unique_ptr<PendingFile> spectrogramPng;
-    std::unique_ptr<PendingFile> spectrumPng;
+    Outputs out;
     try {
-        if (!options.nullOutput)
-            wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format);
-        if (!options.spectrogramPath.empty())
-            spectrogramPng = std::make_unique<PendingFile>(options.spectrogramPath);
-        if (!options.spectrumPath.empty())
-            spectrumPng = std::make_unique<PendingFile>(options.spectrumPath);
+        out = openOutputs(options, patch, schedule.totalSamples);
     } catch (const OutputError &e) {
         return fail(EXIT_OUTPUT, e.what());
     }
 
-    const bool keepSignal = spectrogramPng || spectrumPng;
+    const bool keepSignal = out.spectrogramPng || out.spectrumPng;
     StereoSignal signal;
     signal.sampleRate = patch.sampleRate;
+    LevelMeter meter;
+    const auto started = std::chrono::steady_clock::now();
     try {
-        ProgressBar bar(!options.quiet);
-        renderPatch(
-            library, patch, schedule,
+        const float scale = mixScale(options, library, loaded);
+        ProgressBar bar(!options.quiet, "rendering");
+        renderMix(
+            library, patch, schedule, scale,
             [&](const float *left, const float *right, int32_t count) {
-                if (wav)
-                    wav->write(left, right, count);
+                meter.add(left, right, count);
+                if (out.wav)
+                    out.wav->write(left, right, count);
                 if (keepSignal) {
                     signal.left.insert(signal.left.end(), left, left + count);
                     signal.right.insert(signal.right.end(), right, right + count);
@@ -134,43 +240,30 @@ int run(const Options &options) {
     } catch (const OutputError &e) {
         return fail(EXIT_OUTPUT, e.what());
     }
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     try {
-        std::string title = "tarn-render: " + patchName;
-        if (spectrogramPng)
-            plotSpectrogram(signal, options.maxHz, title + " (spectrogram)",
-                            spectrogramPng->temporaryPath());
-        if (spectrumPng) {
-            double at = options.spectrumAtSeconds.value_or(firstNoteMiddle(patch));
-            std::ostringstream heading;
-            heading << title << " (spectrum at " << at << " s, "
-                    << spectrumWindowSize(patch.sampleRate) << "-sample Hann window)";
-            plotSpectrum(signal, at, options.maxHz, heading.str(), spectrumPng->temporaryPath());
-        }
+        drawPlots(options, loaded, signal, out);
     } catch (const PlotError &e) {
         return fail(EXIT_PLOT, e.what());
     }
-
     try {
-        if (wav)
-            wav->commit();
-        if (spectrogramPng)
-            spectrogramPng->commit();
-        if (spectrumPng)
-            spectrumPng->commit();
+        if (out.wav)
+            out.wav->commit();
+        if (out.spectrogramPng)
+            out.spectrogramPng->commit();
+        if (out.spectrumPng)
+            out.spectrumPng->commit();
     } catch (const OutputError &e) {
         return fail(EXIT_OUTPUT, e.what());
     }
-    if (!options.quiet) {
-        if (wav)
-            std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
-                      << patch.sampleRate << " Hz)\n";
-        else
-            std::cout << "rendered " << seconds << " s, wrote no WAV file (--null)\n";
-        if (spectrogramPng)
-            std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
-        if (spectrumPng)
-            std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
+    if (!options.quiet)
+        printSummary(options, patch, out, renderSpeed(seconds, elapsed), meter);
+    if (out.wav) {
+        std::string warning = clipWarning(meter, options.format);
+        if (!warning.empty())
+            std::cerr << "tarn-render: " << warning << "\n";
     }
     return EXIT_OK;
 }
@@ -189,10 +282,15 @@ int main(int argc, char **argv) {
         std::cout << USAGE_TEXT;
         return EXIT_OK;
     }
+    if (options.version) {
+        std::cout << VERSION_TEXT << "\n";
+        return EXIT_OK;
+    }
     if (options.printDemo) {
         std::cout << DEMO_PATCH_TEXT;
         return EXIT_OK;
     }
+    installInterruptCleanup();
     try {
         return run(options);
     } catch (const PluginError &e) {

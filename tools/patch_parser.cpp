@@ -4,6 +4,7 @@
 
 #include "tools/PatchError.h"
 #include "tools/embedded_texts.h"
+#include "tools/json_duplicates.h"
 #include "tools/pin_units.h"
 #include "tools/pitch.h"
 
@@ -135,6 +136,53 @@ int16_t settingValue(const json &holder, int setting, int16_t fallback) {
                               : *findListValue(list.listText, choice.get<int64_t>());
 }
 
+// A note's velocity as a gain: its own, the defaults', or 1. A MIDI velocity v is v / 127.
+float velocityGain(const json &entry, const json &defaults) {
+    const json &holder = entry.contains("velocity") ? entry : defaults;
+    if (!holder.contains("velocity"))
+        return 1.0f;
+    const json &v = holder["velocity"];
+    return v.is_object() ? static_cast<float>(v["midi"].get<int>() / 127.0) : v.get<float>();
+}
+
+// An envelope time in seconds: the note's own, the defaults', or 0.
+double envelopeSeconds(const json &entry, const json &defaults, const char *field) {
+    for (const json *holder : {&entry, &defaults})
+        if (holder->contains("envelope") && (*holder)["envelope"].contains(field))
+            return (*holder)["envelope"][field].get<double>() / 1000.0;
+    return 0.0;
+}
+
+struct ScoreEntry {
+    json entry;          // a note as the schema admits it
+    std::string pointer; // where it comes from, for messages
+};
+
+// The notes to play: the MIDI file's, as score entries, in place of the patch's "score".
+std::vector<ScoreEntry> scoreEntries(const json &document, const MidiScore *midi,
+                                     int32_t sampleRate) {
+    std::vector<ScoreEntry> entries;
+    if (!midi) {
+        const json score = document.value("score", json::array());
+        for (size_t i = 0; i < score.size(); ++i)
+            entries.push_back({score[i], "/score/" + std::to_string(i)});
+        return entries;
+    }
+    for (const MidiNote &note : midi->notes) {
+        // A note-off on its note-on's tick still plays one sample.
+        json entry = {{"start", note.startSeconds},
+                      {"length", std::max(note.lengthSeconds, 1.0 / sampleRate)},
+                      {"pitch", note.key},
+                      {"velocity", {{"midi", note.velocity}}}};
+        std::ostringstream where;
+        where << midi->fileName << ": track " << note.track << ", note " << note.number
+              << " (channel " << note.channel << ", key " << note.key << ", at "
+              << note.startSeconds << " s)";
+        entries.push_back({entry, where.str()});
+    }
+    return entries;
+}
+
 } // namespace
 
 const JsonSchema &patchSchema() {
@@ -142,13 +190,15 @@ const JsonSchema &patchSchema() {
     return schema;
 }
 
-Patch parsePatch(const std::string &text, const std::string &fileName) {
+Patch parsePatch(const std::string &text, const std::string &fileName, const MidiScore *midi) {
     json document;
     try {
         document = json::parse(text);
     } catch (const json::parse_error &error) {
         throwMalformed(text, fileName, error);
     }
+    if (auto duplicate = findDuplicateKey(text))
+        throw PatchError(fileName + ": " + *duplicate + ": expected each key once, got it twice");
     std::vector<SchemaError> errors = patchSchema().validate(document);
     if (!errors.empty()) {
         std::string message;
@@ -163,6 +213,7 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
     patch.sampleRate = document.value("sample_rate", patch.sampleRate);
     patch.blockSize = document.value("block_size", patch.blockSize);
     patch.voices = document.value("voices", patch.voices);
+    patch.gainDb = document.value("gain", patch.gainDb);
     for (int s = 0; s < LIST_SETTING_COUNT; ++s)
         patch.settings[s] = settingValue(document, s, LIST_SETTINGS[s].defaultValue);
     int16_t cyclic = patch.settings[SETTING_CYCLIC];
@@ -174,11 +225,15 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
         DEFAULT_FM1_RATIO, DEFAULT_N_COUNT, DEFAULT_A_RATIO, 0.0, 0.0, 0.0};
     const double nyquist = 0.5 * patch.sampleRate;
     double lastEnd = 0.0;
-    const json &score = document["score"];
-    for (size_t i = 0; i < score.size(); ++i) {
-        const json &entry = score[i];
+    double lastRelease = 0.0; // end of the last release
+    const std::vector<ScoreEntry> score = scoreEntries(document, midi, patch.sampleRate);
+    if (score.empty() && !midi && !document.contains("score"))
+        problems.add("", "expected a \"score\" (or a MIDI file given with --midi)");
+    if (score.empty() && !document.contains("duration"))
+        problems.add("", "expected a \"duration\" for a patch without notes");
+    for (const auto &[entry, pointer] : score) {
         PatchNote note;
-        note.pointer = "/score/" + std::to_string(i);
+        note.pointer = pointer;
         note.startSeconds = entry["start"].get<double>();
         note.lengthSeconds = entry["length"].get<double>();
         lastEnd = std::max(lastEnd, note.startSeconds + note.lengthSeconds);
@@ -201,6 +256,11 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
         note.fc = fcFromVolts(pitchVolts(pitch));
         note.mode = settingValue(entry, SETTING_MODE, patch.settings[SETTING_MODE]);
         note.hq = settingValue(entry, SETTING_HQ, patch.settings[SETTING_HQ]);
+        note.gain = velocityGain(entry, defaults);
+        note.attackSeconds = envelopeSeconds(entry, defaults, "attack_ms");
+        note.releaseSeconds = envelopeSeconds(entry, defaults, "release_ms");
+        lastRelease =
+            std::max(lastRelease, note.startSeconds + note.lengthSeconds + note.releaseSeconds);
         checkCombphase(entry, note.pointer, cyclic, problems);
         for (int c = 0; c < CONTROL_COUNT; ++c) {
             const char *name = CONTROL_NAMES[c];
@@ -211,7 +271,7 @@ Patch parsePatch(const std::string &text, const std::string &fileName) {
         }
         patch.notes.push_back(note);
     }
-    patch.durationSeconds = lastEnd + DEFAULT_TAIL_SECONDS;
+    patch.durationSeconds = lastRelease + DEFAULT_TAIL_SECONDS;
     if (document.contains("duration")) {
         patch.durationSeconds = document["duration"].get<double>();
         if (patch.durationSeconds < lastEnd)

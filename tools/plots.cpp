@@ -3,6 +3,7 @@
 // most 1000 frames and 512 frequency rows so that plotting stays well under a second.
 #include "tools/plots.h"
 
+#include "tools/interrupt_cleanup.h"
 #include "tools/spectrum.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -40,6 +42,7 @@ public:
             throw PlotError("cannot create a temporary directory for gnuplot: " +
                             std::string(std::strerror(errno)));
         m_path = path.data();
+        m_cleanups.push_back(std::make_unique<InterruptCleanup>(m_path, true));
     }
     ~ScratchDirectory() {
         for (const std::string &file : m_files)
@@ -51,12 +54,14 @@ public:
 
     std::string file(const std::string &name) {
         m_files.push_back(m_path + "/" + name);
+        m_cleanups.push_back(std::make_unique<InterruptCleanup>(m_files.back(), false));
         return m_files.back();
     }
 
 private:
     std::string m_path;
     std::vector<std::string> m_files;
+    std::vector<std::unique_ptr<InterruptCleanup>> m_cleanups;
 };
 
 // gnuplot's single-quoted strings: only the quote itself needs doubling.
@@ -87,12 +92,15 @@ void runGnuplot(ScratchDirectory &scratch, const std::string &script) {
     pid_t pid = 0;
     int spawned = posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
+    if (spawned == 0)
+        setInterruptChild(pid);
     if (spawned != 0)
         throw PlotError("cannot run gnuplot (" + std::string(std::strerror(spawned)) +
                         "); install it with: apt-get install gnuplot-nox");
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    setInterruptChild(0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return;
     std::ifstream log(logPath);

@@ -127,6 +127,7 @@ void renderPatch(const PluginLibrary &library, const Patch &patch, const Schedul
 
     std::vector<float> left(static_cast<size_t>(patch.blockSize));
     std::vector<float> right(static_cast<size_t>(patch.blockSize));
+    std::vector<float> gain(static_cast<size_t>(patch.blockSize));
     std::vector<float> scratch;
     std::vector<ListChange> listChanges;
     for (int64_t blockStart = 0; blockStart < schedule.totalSamples;
@@ -165,12 +166,14 @@ void renderPatch(const PluginLibrary &library, const Patch &patch, const Schedul
 
         std::fill(left.begin(), left.end(), 0.0f);
         std::fill(right.begin(), right.end(), 0.0f);
-        for (HostedInstance *instance : instances) {
-            const float *l = instance->output(pins.outputl);
-            const float *r = instance->output(pins.outputr);
+        for (size_t v = 0; v < instances.size(); ++v) {
+            const float *l = instances[v]->output(pins.outputl);
+            const float *r = instances[v]->output(pins.outputr);
+            schedule.instances[v].gain.fill(blockStart, count, gain.data());
             for (int32_t i = 0; i < count; ++i) {
-                left[static_cast<size_t>(i)] += l[i];
-                right[static_cast<size_t>(i)] += r[i];
+                const size_t k = static_cast<size_t>(i);
+                left[k] += gain[k] * l[i];
+                right[k] += gain[k] * r[i];
             }
         }
         sink(left.data(), right.data(), count);
@@ -178,6 +181,24 @@ void renderPatch(const PluginLibrary &library, const Patch &patch, const Schedul
             progress(static_cast<double>(blockStart + count) /
                      static_cast<double>(schedule.totalSamples));
     }
+}
+
+void renderMix(const PluginLibrary &library, const Patch &patch, const Schedule &schedule,
+               float scale, const BlockSink &sink, const ProgressSink &progress) {
+    std::vector<float> left;
+    std::vector<float> right;
+    renderPatch(
+        library, patch, schedule,
+        [&](const float *l, const float *r, int32_t count) {
+            left.assign(l, l + count);
+            right.assign(r, r + count);
+            for (size_t i = 0; i < left.size(); ++i) {
+                left[i] *= scale;
+                right[i] *= scale;
+            }
+            sink(left.data(), right.data(), count);
+        },
+        progress);
 }
 
 } // namespace tarn::render

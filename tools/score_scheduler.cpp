@@ -2,12 +2,11 @@
 // note's control values, so that only gate and sync change at a note's end.
 #include "tools/score_scheduler.h"
 
-#include "tools/PatchError.h"
+#include "tools/envelope.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <sstream>
 
 namespace tarn::render {
 
@@ -20,15 +19,25 @@ int64_t sampleAt(double seconds, int32_t sampleRate) {
 
 namespace {
 
-[[noreturn]] void throwOverlap(const Patch &patch, const PatchNote &note,
-                               const std::vector<const PatchNote *> &sounding) {
-    std::ostringstream message;
-    message << patch.fileName << ": " << note.pointer << ": the note at " << note.startSeconds
-            << " s overlaps " << sounding.size() << " sounding notes (";
-    for (size_t i = 0; i < sounding.size(); ++i)
-        message << (i == 0 ? "" : ", ") << sounding[i]->pointer;
-    message << "); expected at most " << patch.voices << " notes at once (\"voices\")";
-    throw PatchError(message.str());
+// The value of a ramp over `length` samples at sample i of it.
+float rampAt(const PinRamp &r, int64_t i, int64_t length) {
+    if (length <= 1 || r.from == r.to)
+        return r.from;
+    if (i == length - 1)
+        return r.to;
+    return static_cast<float>(r.from + (static_cast<double>(r.to) - r.from) *
+                                           static_cast<double>(i) /
+                                           static_cast<double>(length - 1));
+}
+
+NoteEnvelope envelopeOf(const PatchNote &note, const ScheduledNote &s, int32_t sampleRate) {
+    NoteEnvelope e;
+    e.on = s.onSample;
+    e.off = s.offSample;
+    e.attack = sampleAt(note.attackSeconds, sampleRate);
+    e.release = sampleAt(note.releaseSeconds, sampleRate);
+    e.peak = note.gain;
+    return e;
 }
 
 void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instance) {
@@ -36,6 +45,7 @@ void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instanc
     if (instance.notes.empty()) {
         for (auto &timeline : in)
             timeline.append(total, 0.0f, 0.0f);
+        instance.gain.append(total, 0.0f, 0.0f);
         return;
     }
     // Until its first note an instance holds that note's values with the gate shut.
@@ -46,23 +56,31 @@ void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instanc
     in[INPUT_SYNC].append(lead, 0.0f, 0.0f);
     for (int c = 0; c < CONTROL_COUNT; ++c)
         in[INPUT_FIRST_CONTROL + c].append(lead, first.controls[c].from, first.controls[c].from);
+    instance.gain.append(lead, 0.0f, 0.0f);
 
     for (size_t i = 0; i < instance.notes.size(); ++i) {
         const ScheduledNote &s = instance.notes[i];
         const PatchNote &note = patch.notes[s.note];
-        int64_t next = i + 1 < instance.notes.size() ? instance.notes[i + 1].onSample : total;
-        int64_t sounding = s.offSample - s.onSample;
-        int64_t rest = next - s.offSample;
+        const int64_t next = i + 1 < instance.notes.size() ? instance.notes[i + 1].onSample : total;
+        const int64_t length = s.offSample - s.onSample;
+        const int64_t held = std::min(s.offSample, next) - s.onSample;
+        const int64_t gateOpen = std::min(s.gateOffSample, next) - s.onSample;
         in[INPUT_FC].append(next - s.onSample, note.fc, note.fc);
-        in[INPUT_GATE].append(sounding, 1.0f, 1.0f);
-        in[INPUT_GATE].append(rest, 0.0f, 0.0f);
+        in[INPUT_GATE].append(gateOpen, 1.0f, 1.0f);
+        in[INPUT_GATE].append(next - s.onSample - gateOpen, 0.0f, 0.0f);
         in[INPUT_SYNC].append(1, 1.0f, 1.0f);
         in[INPUT_SYNC].append(next - s.onSample - 1, 0.0f, 0.0f);
         for (int c = 0; c < CONTROL_COUNT; ++c) {
             const PinRamp &r = note.controls[c];
-            in[INPUT_FIRST_CONTROL + c].append(sounding, r.from, r.to);
-            in[INPUT_FIRST_CONTROL + c].append(rest, r.to, r.to);
+            const float last = rampAt(r, held - 1, length);
+            in[INPUT_FIRST_CONTROL + c].append(held, r.from, last);
+            in[INPUT_FIRST_CONTROL + c].append(next - s.onSample - held, last, last);
         }
+        NoteEnvelope envelope = envelopeOf(note, s, patch.sampleRate);
+        // A stolen instance's envelope rises from where the cut note left it.
+        if (s.stolenNote != ScheduledNote::NO_NOTE)
+            envelope.startLevel = instance.gain.valueAt(s.onSample - 1);
+        appendEnvelope(instance.gain, envelope, next);
     }
 }
 
@@ -79,24 +97,40 @@ Schedule scheduleScore(const Patch &patch) {
         return patch.notes[x].startSeconds < patch.notes[y].startSeconds;
     });
 
-    // lastOff[v] is the end of instance v's latest note; -1 for an instance never used.
-    std::vector<int64_t> lastOff(schedule.instances.size(), -1);
+    // Per instance: where its latest note started, and where its gate falls after it; -1 for
+    // an instance never used.
+    const size_t none = schedule.instances.size();
+    std::vector<int64_t> lastOn(none, -1);
+    std::vector<int64_t> lastOff(none, -1);
     for (size_t n : order) {
         const PatchNote &note = patch.notes[n];
         int64_t on = sampleAt(note.startSeconds, patch.sampleRate);
         int64_t off = sampleAt(note.startSeconds + note.lengthSeconds, patch.sampleRate);
-        size_t chosen = lastOff.size();
-        for (size_t v = 0; v < lastOff.size(); ++v)
-            if (lastOff[v] <= on && (chosen == lastOff.size() || lastOff[v] < lastOff[chosen]))
-                chosen = v;
-        if (chosen == lastOff.size()) {
-            std::vector<const PatchNote *> sounding;
-            for (const InstanceSchedule &instance : schedule.instances)
-                sounding.push_back(&patch.notes[instance.notes.back().note]);
-            throwOverlap(patch, note, sounding);
+        int64_t gateOff =
+            std::min(schedule.totalSamples, off + sampleAt(note.releaseSeconds, patch.sampleRate));
+        // "sync" must be low for a sample before it rises again: an instance takes a note only
+        // two samples after its previous one started.
+        size_t freeLongest = none;
+        size_t oldest = none;
+        for (size_t v = 0; v < none; ++v) {
+            if (lastOn[v] >= 0 && lastOn[v] + 2 > on)
+                continue;
+            if (lastOff[v] <= on && (freeLongest == none || lastOff[v] < lastOff[freeLongest]))
+                freeLongest = v;
+            if (oldest == none || lastOn[v] < lastOn[oldest])
+                oldest = v;
         }
-        schedule.instances[chosen].notes.push_back({n, on, off});
-        lastOff[chosen] = off;
+        const size_t chosen = freeLongest != none ? freeLongest : oldest;
+        if (chosen == none) {
+            schedule.dropped.push_back(n);
+            continue;
+        }
+        InstanceSchedule &instance = schedule.instances[chosen];
+        const size_t stolen =
+            freeLongest == none ? instance.notes.back().note : ScheduledNote::NO_NOTE;
+        instance.notes.push_back({n, on, off, gateOff, stolen});
+        lastOn[chosen] = on;
+        lastOff[chosen] = gateOff;
     }
     for (InstanceSchedule &instance : schedule.instances)
         buildTimelines(patch, schedule.totalSamples, instance);

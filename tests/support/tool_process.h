@@ -71,20 +71,27 @@ inline std::string readText(const std::string &path) {
     return text.str();
 }
 
-// Runs `program` with `args`, stdin from /dev/null, stdout and stderr captured through files
-// in `scratch`. `environment` replaces the environment when not empty.
-inline ToolRun runProgram(const std::string &program, const std::vector<std::string> &args,
-                          const ScratchDir &scratch,
-                          const std::vector<std::string> &environment = {}) {
-    std::string outPath = scratch.path(".stdout");
-    std::string errPath = scratch.path(".stderr");
+// A started program: its pid, and where its stdout and stderr go.
+struct StartedProgram {
+    pid_t pid = 0; // 0 when it could not be started
+    std::string outPath;
+    std::string errPath;
+};
+
+// Starts `program` with `args`, stdin from `stdinPath`, stdout and stderr captured through
+// files in `scratch`. `environment` replaces the environment when not empty.
+inline StartedProgram startProgram(const std::string &program, const std::vector<std::string> &args,
+                                   const ScratchDir &scratch,
+                                   const std::vector<std::string> &environment = {},
+                                   const std::string &stdinPath = "/dev/null") {
+    StartedProgram started{0, scratch.path(".stdout"), scratch.path(".stderr")};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, started.outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, started.errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<std::string> argvText = {program};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -97,21 +104,34 @@ inline ToolRun runProgram(const std::string &program, const std::vector<std::str
         envp.push_back(e.data());
     envp.push_back(nullptr);
     pid_t pid = 0;
-    ToolRun run;
-    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
-                              environment.empty() ? environ : envp.data());
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
+                    environment.empty() ? environ : envp.data()) == 0)
+        started.pid = pid;
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned == 0) {
+    return started;
+}
+
+// Waits for a started program and collects its output.
+inline ToolRun finishProgram(const StartedProgram &started) {
+    ToolRun run;
+    if (started.pid != 0) {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        while (::waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
         }
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    run.out = readText(outPath);
-    run.err = readText(errPath);
-    ::unlink(outPath.c_str());
-    ::unlink(errPath.c_str());
+    run.out = readText(started.outPath);
+    run.err = readText(started.errPath);
+    ::unlink(started.outPath.c_str());
+    ::unlink(started.errPath.c_str());
     return run;
+}
+
+inline ToolRun runProgram(const std::string &program, const std::vector<std::string> &args,
+                          const ScratchDir &scratch,
+                          const std::vector<std::string> &environment = {},
+                          const std::string &stdinPath = "/dev/null") {
+    return finishProgram(startProgram(program, args, scratch, environment, stdinPath));
 }
 
 struct WavData {

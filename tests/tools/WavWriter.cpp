@@ -18,6 +18,7 @@ namespace {
 
 struct FormatCase {
     SampleFormat format;
+    int container; // float files use the extensible header
     int subtype;
     double step; // largest expected error after the round trip
 };
@@ -43,7 +44,7 @@ TEST_P(WavWriterFormats, SamplesComeBackWithinOneQuantisationStepAndClipAtFullSc
     }
     auto wav = tarn::test::readWav(dir.path("x.wav"));
     EXPECT_EQ(wav.sampleRate, 48000);
-    EXPECT_EQ(wav.format, SF_FORMAT_WAV | GetParam().subtype);
+    EXPECT_EQ(wav.format, GetParam().container | GetParam().subtype);
     ASSERT_EQ(wav.left.size(), left.size());
     for (size_t i = 0; i < left.size(); ++i) {
         if (i == 10)
@@ -61,9 +62,26 @@ TEST_P(WavWriterFormats, SamplesComeBackWithinOneQuantisationStepAndClipAtFullSc
 
 INSTANTIATE_TEST_SUITE_P(
     All, WavWriterFormats,
-    testing::Values(FormatCase{SampleFormat::FLOAT32, SF_FORMAT_FLOAT, 0.0},
-                    FormatCase{SampleFormat::PCM16, SF_FORMAT_PCM_16, 1.0 / 32768},
-                    FormatCase{SampleFormat::PCM24, SF_FORMAT_PCM_24, 1.0 / 8388608}));
+    testing::Values(FormatCase{SampleFormat::FLOAT32, SF_FORMAT_WAVEX, SF_FORMAT_FLOAT, 0.0},
+                    FormatCase{SampleFormat::PCM16, SF_FORMAT_WAV, SF_FORMAT_PCM_16, 1.0 / 32768},
+                    FormatCase{SampleFormat::PCM24, SF_FORMAT_WAV, SF_FORMAT_PCM_24,
+                               1.0 / 8388608}));
+
+TEST(WavWriter, FilesBeyondFourGibibytesAreRf64) {
+    // An hour, stereo: frames x channels x bytes per sample against 2^32 bytes (4.29 GB).
+    struct Case {
+        int64_t rate;
+        SampleFormat format;
+        bool rf64;
+    };
+    const Case cases[] = {{192000, SampleFormat::FLOAT32, true},  // 5.53 GB
+                          {192000, SampleFormat::PCM24, false},   // 4.15 GB
+                          {192000, SampleFormat::PCM16, false},   // 2.76 GB
+                          {96000, SampleFormat::FLOAT32, false},  // 2.76 GB
+                          {44100, SampleFormat::FLOAT32, false}}; // 1.27 GB
+    for (const Case &c : cases)
+        EXPECT_EQ(needsRf64(3600 * c.rate, c.format), c.rf64) << c.rate;
+}
 
 TEST(WavWriter, TargetAppearsOnlyAtCommitAndAnAbandonedWriteLeavesNothing) {
     ScratchDir dir;

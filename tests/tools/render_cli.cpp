@@ -3,7 +3,11 @@
 #include "support/tool_process.h"
 #include "tools/list_settings.h"
 
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace tarn::test;
 
@@ -54,9 +58,9 @@ const BadRun BAD_RUNS[] = {
      "p.json:2:15: malformed JSON"},
     {"UnknownField",
      {"@/p.json", "@/o.wav"},
-     R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "velocity": 1}]})",
+     R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "loudness": 1}]})",
      2,
-     "p.json: /score/0/velocity: unknown field \"velocity\""},
+     "p.json: /score/0/loudness: unknown field \"loudness\""},
     {"WrongType",
      {"@/p.json", "@/o.wav"},
      R"({"sample_rate": "48k", "score": []})",
@@ -67,12 +71,11 @@ const BadRun BAD_RUNS[] = {
      R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "combfreq": 4}]})",
      2,
      "p.json: /score/0/combfreq: expected a value of at most 3, got 4"},
-    {"OverlapBeyondVoices",
+    {"DuplicateKey",
      {"@/p.json", "@/o.wav"},
-     R"({"voices": 1, "score": [{"start": 0, "length": 1, "pitch": "A4"},
-                                {"start": 0.5, "length": 1, "pitch": "E5"}]})",
+     R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "N": 3, "N": 4}]})",
      2,
-     "p.json: /score/1: the note at 0.5 s overlaps 1 sounding notes (/score/0)"},
+     "p.json: /score/0/N: expected each key once, got it twice"},
     {"MissingPatchFile",
      {"@/none.json", "@/o.wav"},
      nullptr,
@@ -105,7 +108,13 @@ const BadRun BAD_RUNS[] = {
      nullptr,
      3,
      "cannot load the plug-in"},
-    {"UnknownOption", {"--loud", "@/o.wav"}, nullptr, 1, "unknown option --loud"},
+    {"UnknownOption", {"--loud", "@/o.wav"}, nullptr, 1, "unknown option --loud\n"},
+    {"MisspeltOption",
+     {"--nomralize", "@/o.wav"},
+     nullptr,
+     1,
+     "unknown option --nomralize; did you mean --normalize?"},
+    {"StandardInputWithoutOutput", {"-"}, nullptr, 1, "(-) needs an output file name"},
     {"NoOutput", {}, nullptr, 1, "no output file given"},
     {"TooManyFiles", {"@/p.json", "@/o.wav", "@/x.wav"}, ONE_NOTE, 1, "too many file names"},
     {"BadFormat", {"--format", "32", "@/o.wav"}, nullptr, 1, "--format expects float, 16 or 24"},
@@ -143,6 +152,131 @@ TEST(RenderCli, MissingGnuplotFailsTheRunWithoutLeavingTheWav) {
     EXPECT_EQ(dir.entries(), before);
 }
 
+TEST(RenderCli, ThePatchIsNeverOverwritten) {
+    ScratchDir dir;
+    const std::string patch = dir.write("p.json", ONE_NOTE);
+    ::symlink(patch.c_str(), dir.path("link.wav").c_str());
+    const std::vector<std::vector<std::string>> refused = {
+        {patch, patch},
+        {patch, dir.path("../") + dir.path("p.json").substr(5)}, // another spelling
+        {patch, dir.path("link.wav")},                           // a link to the patch
+        {patch, dir.path("other.JSON")},
+        {patch, dir.path("o.wav"), "--spectrogram", patch},
+    };
+    for (const auto &args : refused) {
+        ToolRun run = runProgram(TOOL, args, dir);
+        EXPECT_EQ(run.exitCode, 2) << args.back() << "\n" << run.err;
+        EXPECT_NE(run.err.find("refusing to write"), std::string::npos) << run.err;
+        EXPECT_EQ(readText(patch), ONE_NOTE);
+        EXPECT_EQ(dir.entries(), (std::set<std::string>{"link.wav", "p.json"}));
+    }
+    // A lone patch renders beside itself; any other existing file may be overwritten.
+    ToolRun lone = runProgram(TOOL, {patch}, dir);
+    EXPECT_EQ(lone.exitCode, 0) << lone.err;
+    EXPECT_NE(lone.out.find("wrote " + dir.path("p.wav")), std::string::npos) << lone.out;
+    EXPECT_EQ(readWav(dir.path("p.wav")).left.size(), 8820u);
+    dir.write("old.wav", "old");
+    EXPECT_EQ(runProgram(TOOL, {"--quiet", patch, dir.path("old.wav")}, dir).exitCode, 0);
+    EXPECT_EQ(readWav(dir.path("old.wav")).left.size(), 8820u);
+    EXPECT_EQ(readText(patch), ONE_NOTE);
+}
+
+TEST(RenderCli, AnInterruptedRenderLeavesNoFileAndExitsAsKilled) {
+    const std::pair<int, int> signals[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+    for (const auto &[signal, exitCode] : signals) {
+        ScratchDir dir;
+        // An hour of eight voices: far longer than the test waits.
+        std::string score;
+        for (int i = 0; i < 8; ++i)
+            score += std::string(i ? "," : "") + R"({"start": 0, "length": 3600, "pitch": )" +
+                     std::to_string(40 + i) + "}";
+        dir.write("p.json", R"({"voices": 8, "score": [)" + score + "]}");
+        StartedProgram started = startProgram(
+            TOOL, {dir.path("p.json"), dir.path("o.wav"), "--spectrogram", dir.path("s.png")}, dir);
+        ASSERT_NE(started.pid, 0);
+        // Both outputs exist under their temporary names once the render runs.
+        for (int tries = 0; tries < 3000 && dir.entries().size() < 5; ++tries)
+            ::usleep(10000);
+        EXPECT_EQ(dir.entries().size(), 5u);
+        ::kill(started.pid, signal);
+        ToolRun run = finishProgram(started);
+        EXPECT_EQ(run.exitCode, exitCode) << run.err;
+        EXPECT_NE(run.err.find("interrupted"), std::string::npos) << run.err;
+        EXPECT_EQ(dir.entries(), std::set<std::string>{"p.json"});
+    }
+}
+
+TEST(RenderCli, ThirtyOverlappingNotesOnTwentyFourVoicesStealTheOldest) {
+    // Notes 10 ms apart, 1 s long: from the 25th on, every instance is busy, and each new
+    // note takes the instance whose note started first.
+    ScratchDir dir;
+    std::string score;
+    for (int i = 0; i < 30; ++i)
+        score += std::string(i ? "," : "") + R"({"start": )" + std::to_string(0.01 * i) +
+                 R"(, "length": 1, "pitch": )" + std::to_string(40 + i) + "}";
+    dir.write("p.json", R"({"voices": 24, "settings": {"poly": 4}, "score": [)" + score + "]}");
+    ToolRun dry = runProgram(TOOL, {"--dry-run", dir.path("p.json")}, dir);
+    ASSERT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"p.json"});
+    std::istringstream lines(dry.out);
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(lines, line);)
+        listed.push_back(line);
+    ASSERT_EQ(listed.size(), 31u) << dry.out;
+    for (int i = 0; i < 30; ++i) {
+        const std::string &line = listed[static_cast<size_t>(i)];
+        EXPECT_EQ(line.rfind("/score/" + std::to_string(i) + " ", 0), 0u) << line;
+        char instance[32];
+        std::snprintf(instance, sizeof instance, "instance %2d", i % 24 + 1);
+        EXPECT_NE(line.find(instance), std::string::npos) << line;
+        EXPECT_NE(line.find(i % 2 == 0 ? "swapped" : "as is"), std::string::npos) << line;
+        const std::string steal = "steals /score/" + std::to_string(i - 24);
+        EXPECT_EQ(line.find("steals") != std::string::npos, i >= 24) << line;
+        if (i >= 24) {
+            EXPECT_NE(line.find(steal), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(listed[30], "30 notes on 24 instances, 6 steals, 0 dropped; nothing rendered");
+    ToolRun render = runProgram(TOOL, {"--quiet", dir.path("p.json"), dir.path("o.wav")}, dir);
+    EXPECT_EQ(render.exitCode, 0) << render.err;
+    EXPECT_EQ(readWav(dir.path("o.wav")).left.size(), size_t((0.29 + 1 + 0.25) * 44100 + 0.5));
+}
+
+TEST(RenderCli, SmallConveniences) {
+    ScratchDir dir;
+    ToolRun version = runProgram(TOOL, {"--version"}, dir);
+    EXPECT_EQ(version.out.rfind("tarn-render ", 0), 0u) << version.out;
+    // "-" reads the patch from standard input; an empty score with a duration is silence.
+    const std::string silence = dir.write("silence.json", R"({"duration": 0.5, "score": []})");
+    ToolRun piped = runProgram(TOOL, {"-", dir.path("o.wav")}, dir, {}, silence);
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    WavData wav = readWav(dir.path("o.wav"));
+    EXPECT_EQ(wav.left.size(), 22050u);
+    EXPECT_TRUE(std::all_of(wav.left.begin(), wav.left.end(), [](float x) { return x == 0; }));
+    // Every render says how long it took; --null too.
+    EXPECT_NE(piped.out.find("times realtime"), std::string::npos) << piped.out;
+    dir.write("p.json", ONE_NOTE);
+    ToolRun null = runProgram(TOOL, {"--null", dir.path("p.json")}, dir);
+    EXPECT_NE(null.out.find("rendered 0.2 s in "), std::string::npos) << null.out;
+    // Options that do nothing in the combination given say so, and the render goes on.
+    ToolRun idle = runProgram(TOOL,
+                              {"--spectrum-at", "0.1", "--max-freq", "5000", "--channel", "2",
+                               "--normalize", "--quiet", dir.path("p.json"), dir.path("o.wav")},
+                              dir);
+    EXPECT_EQ(idle.exitCode, 0) << idle.err;
+    for (const char *note : {"--spectrum-at does nothing without --spectrum",
+                             "--max-freq does nothing without --spectrogram or --spectrum",
+                             "--channel does nothing without --midi"})
+        EXPECT_NE(idle.err.find(note), std::string::npos) << idle.err;
+    ToolRun high = runProgram(TOOL,
+                              {"--max-freq", "30000", "--spectrogram", dir.path("s.png"), "--quiet",
+                               dir.path("p.json"), dir.path("o.wav")},
+                              dir);
+    EXPECT_NE(high.err.find("--max-freq 30000 lies above half the sample rate (22050 Hz)"),
+              std::string::npos)
+        << high.err;
+}
+
 TEST(RenderCli, PinsListsTheSixteenPinsWithTheListsTheToolUses) {
     ScratchDir dir;
     ToolRun run = runProgram(TOOL, {"--pins"}, dir);
@@ -178,7 +312,7 @@ TEST(RenderCli, DemoRendersWhenOnlyAnOutputIsGiven) {
     WavData wav = readWav(dir.path("demo.wav"));
     EXPECT_EQ(wav.sampleRate, 44100);
     EXPECT_EQ(wav.channels, 2);
-    EXPECT_EQ(wav.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(wav.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
     EXPECT_GT(wav.left.size(), 44100u * 5);
     for (const char *png : {"demo.png", "spectrum.png"})
         EXPECT_EQ(readText(dir.path(png)).substr(0, 8), "\x89PNG\r\n\x1a\n") << png;
@@ -189,15 +323,16 @@ TEST(RenderCli, WritesTheRequestedFormatAndLengthOrNothingWithNull) {
     ScratchDir dir;
     dir.write("p.json", R"({"sample_rate": 48000, "duration": 0.5,
                             "score": [{"start": 0.1, "length": 0.2, "pitch": "A3"}]})");
-    const std::pair<const char *, int> formats[] = {
-        {"float", SF_FORMAT_FLOAT}, {"16", SF_FORMAT_PCM_16}, {"24", SF_FORMAT_PCM_24}};
-    for (const auto &[format, subtype] : formats) {
+    const std::pair<const char *, int> formats[] = {{"float", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT},
+                                                    {"16", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                                                    {"24", SF_FORMAT_WAV | SF_FORMAT_PCM_24}};
+    for (const auto &[format, fileFormat] : formats) {
         ToolRun run = runProgram(
             TOOL, {"--quiet", "--format", format, dir.path("p.json"), dir.path("o.wav")}, dir);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.out + run.err, "") << "--quiet prints nothing";
         WavData wav = readWav(dir.path("o.wav"));
-        EXPECT_EQ(wav.format, SF_FORMAT_WAV | subtype) << format;
+        EXPECT_EQ(wav.format, fileFormat) << format;
         EXPECT_EQ(wav.sampleRate, 48000);
         EXPECT_EQ(wav.left.size(), 24000u) << format;
     }

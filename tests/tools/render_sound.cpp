@@ -152,6 +152,34 @@ TEST(RenderSound, AlternationSwapsOrInvertsTheOutputsOnEveryOtherNoteOverAllVoic
     }
 }
 
+TEST(RenderSound, DryRunTellsWhichNoteOfAChordIsSwapped) {
+    // Two notes on one sample: the host starts them in instance order, so the first instance's
+    // note is the swapped one. With the comb at 0 the second signal is zero: the swapped note
+    // sounds on the right only, the other on the left only.
+    const std::string patch = R"({"voices": 2, "settings": {"alternate": "L+R alt"},
+        "defaults": {"N": 0, "combfreq": 0, "combphase": 0},
+        "score": [{"start": 0, "length": 0.5, "pitch": "A3"},
+                  {"start": 0, "length": 0.5, "pitch": "E5"}]})";
+    ScratchDir dir;
+    dir.write("p.json", patch);
+    ToolRun dry = runProgram(TARN_RENDER_PATH, {"--dry-run", dir.path("p.json")}, dir);
+    EXPECT_NE(dry.out.find("/score/0     at 0.0000 s     220.00 Hz  instance  1  swapped"),
+              std::string::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("/score/1     at 0.0000 s     659.26 Hz  instance  2  as is"),
+              std::string::npos)
+        << dry.out;
+    WavData wav = render(patch);
+    for (const auto &[channel, hz] :
+         {std::pair<const std::vector<float> *, double>{&wav.right, 220.0},
+          std::pair<const std::vector<float> *, double>{&wav.left, 659.2551}}) {
+        auto db = spectrumAt(*channel, 0.25);
+        size_t peak = static_cast<size_t>(std::max_element(db.begin(), db.end()) - db.begin());
+        EXPECT_NEAR(interpolatedPeakHz(db, peak, BIN_HZ) / hz, 1.0, 0.001);
+        EXPECT_EQ(spectralPeaks(db, -70.0, 30.0, 50).size(), 1u) << hz;
+    }
+}
+
 TEST(RenderSound, ReleasedVoiceFadesOutInsteadOfStopping) {
     // With "poly" 1 the second note releases the first one's voice while its gate is still
     // open. With the comb at 0 the second output signal is exactly zero, and "L+R alt" sends
