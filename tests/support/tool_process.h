@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <fstream>
 #include <set>
@@ -161,5 +162,18 @@ inline WavData readWav(const std::string &path) {
     }
     return wav;
 }
+
+#ifdef TARN_RENDER_PATH
+// The patch text rendered by the built tarn-render (--quiet) in a scratch folder: the WAV it
+// wrote. The run must succeed.
+inline WavData render(const std::string &patch) {
+    ScratchDir dir;
+    dir.write("p.json", patch);
+    ToolRun run =
+        runProgram(TARN_RENDER_PATH, {"--quiet", dir.path("p.json"), dir.path("o.wav")}, dir);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return readWav(dir.path("o.wav"));
+}
+#endif
 
 } // namespace tarn::test

@@ -15,15 +15,6 @@ namespace {
 constexpr size_t RATE = 44100;
 constexpr size_t WINDOW = 1024;
 
-WavData render(const std::string &patch) {
-    ScratchDir dir;
-    dir.write("p.json", patch);
-    ToolRun run =
-        runProgram(TARN_RENDER_PATH, {"--quiet", dir.path("p.json"), dir.path("o.wav")}, dir);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    return readWav(dir.path("o.wav"));
-}
-
 // Highest level in dB of the bins from loHz up, in a window centred on sample `at`.
 double bandLevelDb(const std::vector<float> &x, size_t at, double loHz) {
     std::vector<double> db = spectrumDb(x, at - WINDOW / 2, WINDOW);

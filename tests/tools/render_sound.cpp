@@ -14,15 +14,6 @@ namespace {
 constexpr int32_t RATE = 44100;
 constexpr size_t FFT = 16384; // 0.37 s: bins of 2.7 Hz
 
-WavData render(const std::string &patch) {
-    ScratchDir dir;
-    dir.write("p.json", patch);
-    ToolRun run =
-        runProgram(TARN_RENDER_PATH, {"--quiet", dir.path("p.json"), dir.path("o.wav")}, dir);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    return readWav(dir.path("o.wav"));
-}
-
 // Spectrum of the FFT-sample window centred on a time.
 std::vector<double> spectrumAt(const std::vector<float> &samples, double seconds) {
     size_t centre = static_cast<size_t>(seconds * RATE);
