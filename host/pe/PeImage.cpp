@@ -8,7 +8,6 @@
 #include "host/pe/windows_imports.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
