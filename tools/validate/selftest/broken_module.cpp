@@ -55,7 +55,7 @@ void *volatile kept = nullptr; // keeps the compiler from dropping a malloc/free
 
 class BrokenModule : public Module {
 public:
-    BrokenModule(HostCallback callback, intptr_t hostData) : Module(callback, hostData, SHARED_VOICE_TABLE) {}
+    BrokenModule(HostCallback callback, intptr_t hostData) : Module(callback, hostData) {}
 
     ~BrokenModule() override {
         if (FAULT == Fault::FreeTableEarly && m_voice == 0 && m_pool) {
