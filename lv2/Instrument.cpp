@@ -281,6 +281,7 @@ Voice &Instrument::voiceFor(uint8_t channel, uint8_t key) {
 
 void Instrument::noteOn(uint8_t channel, uint8_t key, uint8_t velocity, int32_t index) {
     Voice &voice = voiceFor(channel, key);
+
     voice.m_key = key;
     voice.m_channel = channel;
     voice.m_started = ++m_notes;
