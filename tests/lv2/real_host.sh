@@ -9,8 +9,12 @@
 set -u
 lv2_dir=$(cd "$1" && pwd) || exit 1
 work=$(mktemp -d)
-export JACK_DEFAULT_SERVER="tarn-lv2-test-$$"
+# One fixed server name: JACK's registry of servers has 8 entries, and only an entry of the same
+# name is taken back from a server that died without leaving it. Runs must not overlap.
+export JACK_DEFAULT_SERVER="tarn-lv2-test"
 export JACK_NO_AUDIO_RESERVATION=1
+# A client that finds no server must not start one of its own.
+export JACK_NO_START_SERVER=1
 pids=()
 
 cleanup() {
@@ -22,8 +26,10 @@ cleanup() {
         timeout 5 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -9 "$pid" 2>/dev/null
     done
     rm -rf "$work"
+    rm -f /dev/shm/jack_sem.*_"$JACK_DEFAULT_SERVER"_* /dev/shm/jack_"$JACK_DEFAULT_SERVER"_*
 }
 trap cleanup EXIT
+trap 'exit 1' TERM INT
 
 fail() {
     echo "real_host: $*"
@@ -33,10 +39,10 @@ fail() {
     exit 1
 }
 
-# Waits up to 10 s for a JACK port.
+# Waits up to about 10 s for a JACK port.
 wait_port() {
     for _ in $(seq 100); do
-        timeout 2 jack_lsp 2>/dev/null | grep -qx "$1" && return 0
+        timeout 10 jack_lsp 2>/dev/null | grep -qx "$1" && return 0
         sleep 0.1
     done
     fail "no port $1"
@@ -44,6 +50,7 @@ wait_port() {
 
 jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)
+timeout 15 jack_wait -w -t 10 >/dev/null 2>&1 || fail "jackd did not start"
 wait_port system:playback_1
 
 # jalv reads commands from its standard input and quits at its end: a FIFO held open here.
