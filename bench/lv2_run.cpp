@@ -1,6 +1,6 @@
 // The LV2 instrument's run() through liblilv with 16 voices sounding (held notes, "poly" 16):
-// time per output sample frame of the whole instance (ns_per_sample, on the CPU clock), for "hq" off and on, a few partial counts
-// and host block sizes.
+// time per output sample frame of the whole instance (ns_per_sample, on the CPU clock), for "hq"
+// off and on, a few partial counts and host block sizes.
 #include "lv2/Lv2Rig.h"
 
 #include <benchmark/benchmark.h>
@@ -24,9 +24,9 @@ void BM_Lv2Run16Voices(benchmark::State &state) {
         rig.runDiscarding(block); // past the attack
     for (auto _ : state)
         rig.runDiscarding(block);
-    state.counters["ns_per_sample"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * block,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * block,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 BENCHMARK(BM_Lv2Run16Voices)

@@ -17,10 +17,18 @@ namespace tarn::lv2 {
 namespace {
 
 // The inputs that every voice reads from the instrument's ramps, by pin.
-constexpr int32_t RAMPED_PINS[6] = {PIN_FM1, PIN_N, PIN_A, PIN_DETUNE, PIN_COMBFREQ,
-                                    PIN_COMBPHASE};
+constexpr int32_t RAMPED_PINS[6] = {PIN_FM1, PIN_N, PIN_A, PIN_DETUNE, PIN_COMBFREQ, PIN_COMBPHASE};
 // Pitch-bend wheel centre, and the 14-bit value's distances to its ends.
 constexpr int32_t BEND_CENTRE = 8192;
+
+// True when the event's header and body lie before `end` (compared as addresses, so that no
+// pointer is formed beyond the sequence).
+bool fitsBefore(const LV2_Atom_Event *ev, const LV2_Atom_Event *end) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(ev);
+    const uintptr_t limit = reinterpret_cast<uintptr_t>(end);
+    return at <= limit && limit - at >= sizeof(LV2_Atom_Event) &&
+           limit - at - sizeof(LV2_Atom_Event) >= ev->body.size;
+}
 
 int16_t listValue(float v) {
     return static_cast<int16_t>(v); // controlValue rounded it, within -32768..32767
@@ -35,8 +43,7 @@ Instrument *Instrument::create(double sampleRate, const LV2_Feature *const *feat
             map = static_cast<const LV2_URID_Map *>(features[i]->data);
         }
     }
-    if (map == nullptr || !std::isfinite(sampleRate) || !(sampleRate > 0.0) ||
-        sampleRate > 1.0e7) {
+    if (map == nullptr || !std::isfinite(sampleRate) || !(sampleRate > 0.0) || sampleRate > 1.0e7) {
         return nullptr;
     }
     const LV2_URID midiEvent = map->map(map->handle, LV2_MIDI__MidiEvent);
@@ -99,8 +106,8 @@ void Instrument::activate() {
 void Instrument::readControls(uint32_t frames) {
     const float bendRange = m_control[CTL_BEND_RANGE];
     for (uint32_t i = 0; i < CONTROL_COUNT; ++i) {
-        m_control[i] = m_ports[i] != nullptr ? controlValue(CONTROLS[i], *m_ports[i])
-                                              : CONTROLS[i].fallback;
+        m_control[i] =
+            m_ports[i] != nullptr ? controlValue(CONTROLS[i], *m_ports[i]) : CONTROLS[i].fallback;
     }
     using namespace tarn::render;
     m_ramp_to[PIN_FM1] = fm1PinFromRatio(m_control[CTL_SPACING]);
@@ -182,10 +189,8 @@ void Instrument::run(uint32_t frames) {
             applyLists();
         }
         int32_t pos = 0;
-        // An event whose header or body would reach past the sequence's end ends the sequence.
-        while (ev != nullptr && ev + 1 <= end &&
-               reinterpret_cast<const uint8_t *>(ev + 1) + ev->body.size <=
-                   reinterpret_cast<const uint8_t *>(end)) {
+        // An event whose header or body would reach past the sequence's end ends it.
+        while (ev != nullptr && fitsBefore(ev, end)) {
             // Frames out of order or beyond the run are taken at the nearest frame allowed.
             const int64_t f = std::clamp<int64_t>(ev->time.frames, done + pos, frames - 1);
             if (f >= static_cast<int64_t>(done) + chunk) {
@@ -291,8 +296,7 @@ void Instrument::noteOn(uint8_t channel, uint8_t key, uint8_t velocity, int32_t 
 
 void Instrument::noteOff(uint8_t channel, uint8_t key) {
     for (Voice &voice : m_voices) {
-        if (voice.m_state == VoiceState::Held && voice.m_key == key &&
-            voice.m_channel == channel) {
+        if (voice.m_state == VoiceState::Held && voice.m_key == key && voice.m_channel == channel) {
             if (m_sustain) {
                 voice.m_state = VoiceState::Sustained;
             } else {

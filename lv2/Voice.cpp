@@ -29,9 +29,9 @@ bool Voice::create(VoicePool &pool, int16_t slot, const VoiceClock &clock,
     };
     dispatch(MOD_SET_SAMPLE_RATE, 0, 0, nullptr, sampleRate);
     dispatch(MOD_SET_BLOCK_SIZE, 0, BLOCK_FRAMES, nullptr, 0.0f);
-    float *const own[PIN_COUNT] = {
-        m_fc,    nullptr, nullptr, nullptr, m_gate, nullptr, m_sync, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, nullptr, m_out_left, m_out_right};
+    float *const own[PIN_COUNT] = {m_fc,    nullptr, nullptr,    nullptr,    m_gate,  nullptr,
+                                   m_sync,  nullptr, nullptr,    nullptr,    nullptr, nullptr,
+                                   nullptr, nullptr, m_out_left, m_out_right};
     // The sync pin stays above the note threshold: each note is its status change, at its
     // sample, and nothing else reads the pin.
     std::fill(m_sync, m_sync + BLOCK_FRAMES, 1.0f);

@@ -69,11 +69,11 @@ public:
     float gain() const { return m_gain.last(); }
 
     VoiceState m_state = VoiceState::Free;
-    uint8_t m_key = 0;         // MIDI key of the note
-    uint8_t m_channel = 0;     // MIDI channel of the note, 0..15
-    uint64_t m_started = 0;    // order of its note's start among the instrument's notes
-    uint64_t m_freed = 0;      // VoiceClock::frame at which it became free
-    bool m_asleep = true;      // the module asked to sleep (or never had a note)
+    uint8_t m_key = 0;      // MIDI key of the note
+    uint8_t m_channel = 0;  // MIDI channel of the note, 0..15
+    uint64_t m_started = 0; // order of its note's start among the instrument's notes
+    uint64_t m_freed = 0;   // VoiceClock::frame at which it became free
+    bool m_asleep = true;   // the module asked to sleep (or never had a note)
 
 private:
     static intptr_t SE_CALL answer(SEModuleRecord *record, int32_t opcode, int32_t index,

@@ -11,12 +11,11 @@ namespace {
 
 constexpr ScalePoint MODE_POINTS[] = {{"1-Sided", 1}, {"2-Sided", 2}};
 constexpr ScalePoint OFF_ON_POINTS[] = {{"off", 0}, {"on", 1}};
-constexpr ScalePoint POLY_POINTS[] = {{"1", 1},   {"2", 2},   {"3", 3},   {"4", 4},
-                                      {"5", 5},   {"6", 6},   {"7", 7},   {"8", 8},
-                                      {"9", 9},   {"10", 10}, {"11", 11}, {"12", 12},
-                                      {"13", 13}, {"14", 14}, {"15", 15}, {"16", 16}};
-constexpr ScalePoint ALTERNATE_POINTS[] = {{"L+R", 0}, {"L+R alt", 1}, {"M+S", 2},
-                                           {"M+S alt", 3}, {"S+M", 4}, {"S+M alt", 5}};
+constexpr ScalePoint POLY_POINTS[] = {
+    {"1", 1}, {"2", 2},   {"3", 3},   {"4", 4},   {"5", 5},   {"6", 6},   {"7", 7},   {"8", 8},
+    {"9", 9}, {"10", 10}, {"11", 11}, {"12", 12}, {"13", 13}, {"14", 14}, {"15", 15}, {"16", 16}};
+constexpr ScalePoint ALTERNATE_POINTS[] = {{"L+R", 0},     {"L+R alt", 1}, {"M+S", 2},
+                                           {"M+S alt", 3}, {"S+M", 4},     {"S+M alt", 5}};
 constexpr ScalePoint CHANNEL_POINTS[] = {{"all", 0}};
 
 template <uint32_t N> constexpr uint32_t countOf(const ScalePoint (&)[N]) {
@@ -36,8 +35,7 @@ const ControlRow CONTROLS[CONTROL_COUNT] = {
     {"comb_phase", "Comb phase", K::Continuous, -3, 3, 0.25f, "tarn:halfTurns", true, nullptr, 0},
     {"comb_rate", "Comb rate", K::Continuous, -1000, 1000, 0, "units:hz", true, nullptr, 0},
     {"mode", "Mode", K::Enumeration, 1, 2, 1, nullptr, false, MODE_POINTS, countOf(MODE_POINTS)},
-    {"cyclic", "cyclic", K::Toggle, 0, 1, 0, nullptr, false, OFF_ON_POINTS,
-     countOf(OFF_ON_POINTS)},
+    {"cyclic", "cyclic", K::Toggle, 0, 1, 0, nullptr, false, OFF_ON_POINTS, countOf(OFF_ON_POINTS)},
     {"hq", "hq", K::Toggle, 0, 1, 1, nullptr, false, OFF_ON_POINTS, countOf(OFF_ON_POINTS)},
     {"poly", "poly", K::Integer, 1, 16, 16, nullptr, false, POLY_POINTS, countOf(POLY_POINTS)},
     {"alternate", "alternate", K::Enumeration, 0, 5, 0, nullptr, false, ALTERNATE_POINTS,

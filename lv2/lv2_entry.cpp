@@ -7,7 +7,8 @@ namespace {
 
 using tarn::lv2::Instrument;
 
-LV2_Handle instantiate(const LV2_Descriptor *, double rate, const char *, const LV2_Feature *const *features) {
+LV2_Handle instantiate(const LV2_Descriptor *, double rate, const char *,
+                       const LV2_Feature *const *features) {
     return Instrument::create(rate, features);
 }
 

@@ -1,6 +1,6 @@
-// Writes the bundle's manifest.ttl, tarn.ttl and presets.ttl from the control table, so that the ports a
-// host reads and the ones the plug-in clamps to cannot differ. Usage: tarn-lv2-ttl DIR BINARY
-// (BINARY is the shared object's file name inside the bundle). Build-time tool.
+// Writes the bundle's manifest.ttl, tarn.ttl and presets.ttl from the control table, so that the
+// ports a host reads and the ones the plug-in clamps to cannot differ. Usage: tarn-lv2-ttl DIR
+// BINARY (BINARY is the shared object's file name inside the bundle). Build-time tool.
 #include "lv2/controls.h"
 #include "lv2/plugin_uri.h"
 
@@ -48,8 +48,8 @@ void writeControl(std::ostream &out, uint32_t index, const ControlRow &row) {
     if (row.unit != nullptr)
         out << "        units:unit " << row.unit << " ;\n";
     for (uint32_t p = 0; p < row.pointCount; ++p)
-        out << "        lv2:scalePoint [ rdfs:label \"" << row.points[p].label
-            << "\" ; rdf:value " << number(row.points[p].value) << " ] ;\n";
+        out << "        lv2:scalePoint [ rdfs:label \"" << row.points[p].label << "\" ; rdf:value "
+            << number(row.points[p].value) << " ] ;\n";
 }
 
 void writePlugin(std::ostream &out) {
@@ -101,17 +101,33 @@ struct Preset {
 };
 const Preset PRESETS[] = {
     {"bright", "Bright partials (a-sweep)", {{"partials", 40}, {"ratio", 1.0f}, {"alternate", 0}}},
-    {"comb", "Comb teeth (comb)",
-     {{"partials", 60}, {"ratio", 0.97f}, {"comb_step", 1.0f}, {"comb_phase", 0}, {"alternate", 0}}},
-    {"cyclic", "Travelling comb (cyclic)",
-     {{"partials", 60}, {"ratio", 0.97f}, {"comb_step", 0.1f}, {"cyclic", 1}, {"comb_rate", 1},
+    {"comb",
+     "Comb teeth (comb)",
+     {{"partials", 60},
+      {"ratio", 0.97f},
+      {"comb_step", 1.0f},
+      {"comb_phase", 0},
       {"alternate", 0}}},
-    {"sidebands", "Seven sidebands (mode2)",
+    {"cyclic",
+     "Travelling comb (cyclic)",
+     {{"partials", 60},
+      {"ratio", 0.97f},
+      {"comb_step", 0.1f},
+      {"cyclic", 1},
+      {"comb_rate", 1},
+      {"alternate", 0}}},
+    {"sidebands",
+     "Seven sidebands (mode2)",
      {{"mode", 2}, {"spacing", 0.125f}, {"partials", 7}, {"ratio", 0.9f}, {"alternate", 0}}},
-    {"alternate", "Alternating outputs (alternate)",
-     {{"partials", 30}, {"ratio", 0.9f}, {"comb_step", 0.35f}, {"comb_phase", 0.1f},
+    {"alternate",
+     "Alternating outputs (alternate)",
+     {{"partials", 30},
+      {"ratio", 0.9f},
+      {"comb_step", 0.35f},
+      {"comb_phase", 0.1f},
       {"alternate", 1}}},
-    {"soft", "Soft notes (envelope)",
+    {"soft",
+     "Soft notes (envelope)",
      {{"partials", 8}, {"ratio", 0.7f}, {"attack", 5}, {"release", 50}, {"alternate", 0}}},
 };
 

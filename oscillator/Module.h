@@ -9,7 +9,6 @@
 
 #include <cstdint>
 
-
 // A "sync" sample above this float starts a note; equal is not enough.
 constexpr float SYNC_THRESHOLD = 0.1f;
 
@@ -26,8 +25,7 @@ public:
     // and takes its seat in `table`: makeModule passes SHARED_VOICE_TABLE, joining the
     // process-wide table (m_pool is null when it could not be allocated, and makeModule then
     // discards the instance); a maker that owns a table passes it with the instance's slot.
-    Module(HostCallback callback, intptr_t hostData,
-           const VoiceTable &table = SHARED_VOICE_TABLE);
+    Module(HostCallback callback, intptr_t hostData, const VoiceTable &table = SHARED_VOICE_TABLE);
     // Leaves the process-wide voice table if it joined it; the base destroys the pins.
     ~Module() override;
 

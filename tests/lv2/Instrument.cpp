@@ -187,6 +187,9 @@ TEST_F(Lv2Instrument, MalformedInputIsIgnored) {
     rig.midi(0, {0x90, 0x80, 0x40}); // data byte with its top bit set
     rig.midi(0, {});                 // empty
     rig.event(0, otherType, &number, sizeof number);
+    rig.run(256);
+    rig.midi(0, {0x90, 60, 100}); // its body reaches past the sequence's declared end
+    rig.cutSequenceEnd(6);
     rig.runFor(4800);
     EXPECT_TRUE(silent(rig.left, 0, rig.left.size()));
     rig.run(0);

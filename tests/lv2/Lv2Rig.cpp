@@ -53,8 +53,8 @@ Lv2Rig::Lv2Rig(double sampleRate) : m_rate(sampleRate) {
     m_out_r.assign(MAX_FRAMES, 0.0f);
     m_sequence.assign(SEQUENCE_BYTES / 8, 0);
     for (uint32_t p = 0; p < ports; ++p) {
-        const char *symbol =
-            lilv_node_as_string(lilv_port_get_symbol(m_plugin, lilv_plugin_get_port_by_index(m_plugin, p)));
+        const char *symbol = lilv_node_as_string(
+            lilv_port_get_symbol(m_plugin, lilv_plugin_get_port_by_index(m_plugin, p)));
         if (std::strcmp(symbol, "midi_in") == 0) {
             lilv_instance_connect_port(m_instance, p, m_sequence.data());
         } else if (std::strcmp(symbol, "outputl") == 0) {
@@ -138,6 +138,8 @@ void Lv2Rig::runDiscarding(uint32_t frames) {
         at += header[2];
     }
     lv2_atom_forge_pop(&forge, &frame);
+    reinterpret_cast<LV2_Atom *>(m_sequence.data())->size -= m_cut_bytes;
+    m_cut_bytes = 0;
     m_pending.clear();
     if (aroundRun != nullptr)
         aroundRun(true);

@@ -33,6 +33,8 @@ public:
     // Queues any atom event.
     void event(uint32_t frame, LV2_URID type, const void *body, uint32_t size);
     LV2_URID map(const char *uri);
+    // The next run's sequence declares `bytes` fewer than it holds, cutting its last event.
+    void cutSequenceEnd(uint32_t bytes) { m_cut_bytes = bytes; }
 
     // Runs `frames` samples (at most MAX_FRAMES) with the queued events, appended to left and
     // right.
@@ -62,6 +64,7 @@ private:
     std::vector<float> m_out_l, m_out_r;
     std::vector<uint64_t> m_sequence; // 8-byte aligned atom buffer
     std::vector<uint8_t> m_pending;   // queued events: frame, type, size, body
+    uint32_t m_cut_bytes = 0;
 };
 
 // Magnitude-spectrum helpers over a rendered channel.
