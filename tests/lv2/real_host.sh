@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# One run in a real host: jackd (dummy driver, no real-time scheduling) on a server name of its
-# own, jalv with the bundle, a held A4 from jack_midiseq, two seconds recorded with jack_rec. The
+# One run in a real host: jackd (dummy driver, no real-time scheduling) on a server name of this
+# test, jalv with the bundle, a held A4 from jack_midiseq, two seconds recorded with jack_rec. The
 # recording must hold a 440 Hz tone: the frequency of each sounding stretch from its zero
 # crossings, the median period within 0.05 % of 1/440 s and 98 % of the periods within 0.5 % (a
 # cycle that jack_rec drops under load would cut one period). Onsets are not checked: the timing
