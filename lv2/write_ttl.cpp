@@ -61,7 +61,6 @@ void writePlugin(std::ostream &out) {
         << "<" TARN_LV2_URI ">\n"
         << "    a lv2:InstrumentPlugin , lv2:Plugin ;\n"
         << "    doap:name \"TARN\" ;\n"
-        << "    doap:license <https://spdx.org/licenses/MIT> ;\n"
         << "    rdfs:comment \"A closed-form additive oscillator: inharmonic spacing, one- and "
            "two-sided sums, a moving comb and quadrature outputs.\" ;\n"
         << "    lv2:requiredFeature urid:map ;\n"
