@@ -9,7 +9,8 @@ ASAN   := build/asan
 JOBS   ?= 2
 CMAKE_COMMON := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: test demo guide-pictures deps build native native-only i386 win32 clean fuzz fuzz-long
+.PHONY: test demo guide-pictures deps build native native-only i386 win32 clean fuzz fuzz-long \
+        install-lv2
 
 deps:
 	@scripts/install-deps.sh
@@ -39,6 +40,16 @@ build: win32 native i386 asan
 native-only: deps
 	cmake -S . -B $(NATIVE) $(CMAKE_COMMON) >/dev/null
 	cmake --build $(NATIVE) -j $(JOBS) --target tarn tarn-render
+
+# The LV2 instrument's bundle, copied to ~/.lv2/ (or LV2_INSTALL_DIR) where hosts look for it.
+LV2_INSTALL_DIR ?= $(HOME)/.lv2
+install-lv2: deps
+	cmake -S . -B $(NATIVE) $(CMAKE_COMMON) >/dev/null
+	cmake --build $(NATIVE) -j $(JOBS) --target tarn_lv2_bundle
+	mkdir -p $(LV2_INSTALL_DIR)
+	rm -rf $(LV2_INSTALL_DIR)/tarn.lv2
+	cp -r $(NATIVE)/lv2/tarn.lv2 $(LV2_INSTALL_DIR)/
+	@echo "install-lv2: $(LV2_INSTALL_DIR)/tarn.lv2 (urn:tarn:lv2:oscillator)"
 
 demo: native-only
 	@mkdir -p out

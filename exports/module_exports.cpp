@@ -2,6 +2,7 @@
 #include "exports/module_exports.h"
 
 #include "oscillator/Module.h"
+#include "oscillator/VoicePool.h"
 #include "se_sdk2/se_protocol.h"
 
 #include <new>
@@ -22,7 +23,7 @@ SEModuleRecord *SE_CALL makeModule(int32_t index, int32_t kind, HostCallback cal
     if (index != 0 || kind != 1) {
         return nullptr;
     }
-    Module *module = new (std::nothrow) Module(callback, hostData);
+    Module *module = new (std::nothrow) Module(callback, hostData, SHARED_VOICE_TABLE);
     if (module == nullptr) {
         return nullptr;
     }

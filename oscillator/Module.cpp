@@ -11,14 +11,22 @@
 #include <cmath>
 #include <initializer_list>
 
-Module::Module(HostCallback callback, intptr_t hostData)
+Module::Module(HostCallback callback, intptr_t hostData, const VoiceTable &table)
     : SEModule_base(callback, hostData), m_use_sse(hasSSE()) {
     m_vector_unit = widestVectorUnit();
-    m_pool = acquireVoicePool(getSampleRate(), m_voice);
+    m_shares_pool = table.pool == nullptr;
+    if (m_shares_pool) {
+        m_pool = acquireVoicePool(getSampleRate(), m_voice);
+    } else {
+        m_pool = table.pool;
+        m_voice = table.slot;
+    }
 }
 
 Module::~Module() {
-    releaseVoicePool(m_pool, m_voice);
+    if (m_shares_pool) {
+        releaseVoicePool(m_pool, m_voice);
+    }
 }
 
 void Module::open() {

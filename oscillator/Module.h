@@ -4,11 +4,10 @@
 #pragma once
 
 #include "kernels/cpu_features.h"
+#include "oscillator/VoicePool.h"
 #include "se_sdk2/SEModule_base.h"
 
 #include <cstdint>
-
-struct VoicePool;
 
 // A "sync" sample above this float starts a note; equal is not enough.
 constexpr float SYNC_THRESHOLD = 0.1f;
@@ -22,11 +21,12 @@ struct BlockIo {
 
 class Module : public SEModule_base {
 public:
-    // Called by makeModule; the base keeps the callback and puts hostData in the record.
-    // Tests the processor for SSE and joins the shared voice table: m_pool is null when the
-    // table could not be allocated, and makeModule then discards the instance.
-    Module(HostCallback callback, intptr_t hostData);
-    // Leaves the voice table; the base destroys the pins.
+    // The base keeps the callback and puts hostData in the record. Tests the processor for SSE
+    // and takes its seat in `table`: makeModule passes SHARED_VOICE_TABLE, joining the
+    // process-wide table (m_pool is null when it could not be allocated, and makeModule then
+    // discards the instance); a maker that owns a table passes it with the instance's slot.
+    Module(HostCallback callback, intptr_t hostData, const VoiceTable &table = SHARED_VOICE_TABLE);
+    // Leaves the process-wide voice table if it joined it; the base destroys the pins.
     ~Module() override;
 
     // A pin's stream status changed. Reads the gate first; a "sync" rise above 0.1 starts a
@@ -92,6 +92,9 @@ public:
     // False: the per-sample loop compiled like the split loop, where a vector unit serves (the
     // reference of the tests, bit for bit the same on the fast path).
     bool m_split_loop = true;
+    // Joined the process-wide voice table (and leaves it on destruction); false for a table
+    // owned by the instance's maker.
+    bool m_shares_pool = false;
 
 private:
     void *pinMember(int32_t index);

@@ -34,6 +34,15 @@ extern VoicePool *sharedVoicePool;
 // Slot of the next instance to join, 0..VOICE_SLOTS-1; 0 starts a new generation and record.
 extern int32_t nextVoiceSlot;
 
+// Where an instance's voice table comes from, given to Module where the instance is made.
+struct VoiceTable {
+    VoicePool *pool; // a table the maker owns and keeps alive longer than the instance; null for
+                     // the process-wide one, joined with acquireVoicePool and left with
+                     // releaseVoicePool
+    int16_t slot;    // the instance's slot in `pool`, 0..23; ignored for the process-wide one
+};
+constexpr VoiceTable SHARED_VOICE_TABLE = {nullptr, -1};
+
 // Joins the current generation, or starts a new one with a new record when nextVoiceSlot is 0.
 // Called once by every Module constructor with the instance's sample rate in Hz (a rate that is
 // not finite and positive is taken as 44100). Stores the instance's slot, 0..23, in `slot`.

@@ -3,24 +3,18 @@
 // short (by its length or by a steal) ends its ramp where the cut falls.
 #include "tools/envelope.h"
 
+#include "envelope/note_gain.h"
+
 #include <algorithm>
 
 namespace tarn::render {
 
 float envelopeLevel(const NoteEnvelope &e, int64_t t) {
     const int64_t lastHeld = e.off - 1;
-    auto held = [&](int64_t s) {
-        if (s - e.on < e.attack)
-            return e.startLevel + (e.peak - e.startLevel) * static_cast<float>(s - e.on + 1) /
-                                      static_cast<float>(e.attack);
-        return e.peak;
-    };
+    auto held = [&](int64_t s) { return attackGain(e.startLevel, e.peak, e.attack, s - e.on); };
     if (t <= lastHeld || e.release == 0)
         return held(std::min(t, lastHeld));
-    const int64_t into = t - lastHeld;
-    if (into >= e.release)
-        return 0.0f;
-    return held(lastHeld) * static_cast<float>(e.release - into) / static_cast<float>(e.release);
+    return releaseGain(held(lastHeld), e.release, t - lastHeld);
 }
 
 void appendEnvelope(PinTimeline &gain, const NoteEnvelope &e, int64_t end) {

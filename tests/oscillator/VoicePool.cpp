@@ -3,6 +3,8 @@
 // here allocated with nothrow new, so counting those blocks shows when records are freed.
 #include "oscillator/VoicePool.h"
 
+#include "oscillator/Module.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -166,6 +168,23 @@ TEST_F(VoicePoolLifetime, DestructionStartsAGenerationAndTheOwnerRecordOutlivesI
     EXPECT_EQ(first->m_newest, 2);
     destroy(0); // the last instance of the first generation frees its record
     EXPECT_EQ(liveRecords(), 1);
+}
+
+// An instance on a table its maker owns neither joins nor ends the shared generation.
+TEST_F(VoicePoolLifetime, ModuleOnAnOwnedTableLeavesTheSharedGenerationAlone) {
+    const Instance first = construct();
+    VoicePool owned(48000.0f);
+    {
+        Module module(nullptr, 0, VoiceTable{&owned, 5});
+        EXPECT_EQ(module.m_pool, &owned);
+        EXPECT_EQ(module.m_voice, 5);
+        EXPECT_EQ(nextVoiceSlot, 1);
+    }
+    EXPECT_EQ(liveRecords(), 1);
+    const Instance second = construct();
+    EXPECT_EQ(second.slot, 1);
+    EXPECT_EQ(second.pool, first.pool);
+    EXPECT_EQ(owned.m_instances, 0);
 }
 
 TEST_F(VoicePoolLifetime, FailedAllocationHandsOutNothingAndChangesNothing) {
