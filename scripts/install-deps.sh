@@ -10,7 +10,7 @@ PACKAGES=(
     qemu-user googletest libbenchmark-dev
     libsndfile1-dev libsmf-dev nlohmann-json3-dev libfftw3-dev gnuplot-nox
     valgrind clang-14 libclang-rt-14-dev python3
-    lv2-dev liblilv-dev lilv-utils sordi jalv jackd2
+    lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 procps
 )
 [ $# -eq 0 ] || PACKAGES=("$@")
 

@@ -48,6 +48,11 @@ wait_port() {
     fail "no port $1"
 }
 
+# A jackd killed by force leaves its metadata database locked, and every later jackd then hangs
+# at start-up. With no jackd running nothing holds it, and jackd makes it anew.
+if ! pgrep -x jackd >/dev/null; then
+    rm -rf "/dev/shm/jack_db-$(id -u)"
+fi
 jackd -n "$JACK_DEFAULT_SERVER" -r -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)
 timeout 15 jack_wait -w -t 10 >/dev/null 2>&1 || fail "jackd did not start"
