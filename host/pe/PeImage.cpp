@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr uint32_t PAGE = 4096;
-
 template <class T> bool readRecord(const std::vector<uint8_t> &file, size_t offset, T &record) {
     if (offset > file.size() || file.size() - offset < sizeof(T)) {
         return false;
@@ -285,16 +283,15 @@ bool PeImage::prepareTls() {
     return true;
 }
 
+// The headers and any gap between sections read-only, each section as its flags say.
 bool PeImage::applyProtections() {
-    for (const Section &s : m_sections) {
-        const WinDword protection = windowsProtection(s.characteristics);
-        for (uint32_t page = s.rva / PAGE; page < (s.rva + s.size + PAGE - 1) / PAGE; ++page) {
-            m_page_protection[page] = protection;
-        }
+    WinDword previous;
+    if (!protect(base(), m_size, WIN_PAGE_READONLY, previous)) {
+        return fail("mprotect failed");
     }
-    m_load_protection = m_page_protection;
-    for (size_t page = 0; page < m_page_protection.size(); ++page) {
-        if (mprotect(m_base + page * PAGE, PAGE, posixProtectionOf(m_page_protection[page])) != 0) {
+    for (const Section &s : m_sections) {
+        if (s.size != 0 &&
+            !protect(base() + s.rva, s.size, windowsProtection(s.characteristics), previous)) {
             return fail("mprotect failed");
         }
     }

@@ -61,7 +61,6 @@ private:
     bool attach();
     void runTlsCallbacks(uint32_t reason) const;
     bool fail(const std::string &message);
-    static int posixProtectionOf(WinDword protection);
     void unmap();
 
     // Bounds-checked access to the mapped image by RVA.
@@ -87,8 +86,8 @@ private:
         uint32_t file_size;   // bytes copied from the file; the rest are zeros
     };
     std::vector<Section> m_sections;
-    std::vector<WinDword> m_page_protection; // one per 4 KiB page, Windows' PAGE_* values
-    std::vector<WinDword> m_load_protection;
+    static constexpr uint32_t PAGE = 4096;
+    std::vector<WinDword> m_page_protection; // one per page, Windows' PAGE_* values
     int32_t m_tls_index = -1;
     void *m_tls_block = nullptr;
     bool m_attached = false;

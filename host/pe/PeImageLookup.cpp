@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr uint32_t PAGE = 4096;
-
 int posixProtection(WinDword protection) {
     switch (protection) {
     case WIN_PAGE_READONLY:
@@ -31,8 +29,6 @@ int posixProtection(WinDword protection) {
 }
 
 } // namespace
-
-int PeImage::posixProtectionOf(WinDword protection) { return posixProtection(protection); }
 
 std::vector<PeImage *> &PeImage::loadedImages() {
     static std::vector<PeImage *> images;
