@@ -3,11 +3,17 @@
 set -uo pipefail
 passed=0
 failed=0
+# The legs that run the shipped tarn.dll itself (through tarn-dll.so in the i386 tree).
+dll_legs='Test +#[0-9]+: (Dll\.|TarnDll\.|PeImage\.|Validate\.Dll\.)'
+dll_passed=0
+dll_failed=0
 for tree in "$@"; do
     log="$tree/ctest.log"
     echo "== ctest in $tree"
     ctest --test-dir "$tree" --output-on-failure -j 2 >"$log" 2>&1
     rc=$?
+    dll_passed=$((dll_passed + $(grep -E "$dll_legs" "$log" | grep -c ' Passed ')))
+    dll_failed=$((dll_failed + $(grep -E "$dll_legs" "$log" | grep -vc ' Passed ')))
     grep -E "tests passed|tests failed|\*\*\*Failed|\*\*\*Exception|Timeout" "$log" | tail -n 20
     line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$log" | tail -n 1)
     if [ -z "$line" ]; then
@@ -21,16 +27,6 @@ for tree in "$@"; do
     passed=$((passed + t - f))
     failed=$((failed + f))
     [ "$rc" -eq 0 ] || [ "$f" -gt 0 ] || failed=$((failed + 1))
-done
-# The legs that run the shipped tarn.dll itself (through tarn-dll.so in the i386 tree).
-dll_legs='Test +#[0-9]+: (Dll\.|TarnDll\.|PeImage\.|Validate\.Dll\.)'
-dll_passed=0
-dll_failed=0
-for tree in "$@"; do
-    log="$tree/ctest.log"
-    [ -f "$log" ] || continue
-    dll_passed=$((dll_passed + $(grep -E "$dll_legs" "$log" | grep -c ' Passed ')))
-    dll_failed=$((dll_failed + $(grep -E "$dll_legs" "$log" | grep -vc ' Passed ')))
 done
 echo "of which on tarn.dll itself: $dll_passed passed, $dll_failed failed"
 echo "tests: $passed passed, $failed failed"
