@@ -1,11 +1,12 @@
 // The validator's interposed allocator: the blocks it tracks are exactly those allocated while
 // watching and not yet freed, through every allocation road, checked against a plain map over
 // a long random sequence (which drives the tracking table's probing and deletion hard); and
-// allocations and locks are counted only while watching.
+// allocations and locks are counted only while watching, and only on the watching thread.
 #include "tools/validate/heap_watch.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <pthread.h>
@@ -67,7 +68,7 @@ TEST(HeapWatch, TracksExactlyTheBlocksAllocatedWhileWatching) {
     EXPECT_EQ(heap_watch::counters().tracked_bytes, 0);
 }
 
-TEST(HeapWatch, CountsAllocationsAndLocksOnlyWhileWatching) {
+TEST(HeapWatch, CountsAllocationsAndLocksOnlyWhileWatchingOnTheWatchingThread) {
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
     const heap_watch::Counters before = heap_watch::counters();
     void *volatile outside = std::malloc(24); // volatile: kept, not optimised away
@@ -92,6 +93,33 @@ TEST(HeapWatch, CountsAllocationsAndLocksOnlyWhileWatching) {
     EXPECT_EQ(heap_watch::counters().live_bytes, before.live_bytes);
 #endif
     EXPECT_TRUE(heap_watch::active());
+
+    // Another thread's allocations and locks while this one watches are not the watched call's.
+    static std::atomic<int> stage;
+    stage = 0;
+    pthread_t other;
+    ASSERT_EQ(pthread_create(
+                  &other, nullptr,
+                  [](void *m) -> void * {
+                      while (stage.load() != 1) {
+                      }
+                      std::free(std::malloc(40));
+                      pthread_mutex_lock(static_cast<pthread_mutex_t *>(m));
+                      pthread_mutex_unlock(static_cast<pthread_mutex_t *>(m));
+                      stage = 2;
+                      return nullptr;
+                  },
+                  &mutex),
+              0);
+    const heap_watch::Counters unwatched = heap_watch::counters();
+    heap_watch::setWatching(true);
+    stage = 1;
+    while (stage.load() != 2) {
+    }
+    heap_watch::setWatching(false);
+    EXPECT_EQ(heap_watch::counters().allocations, unwatched.allocations);
+    EXPECT_EQ(heap_watch::counters().locks, unwatched.locks);
+    pthread_join(other, nullptr);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The interposed allocator: each entry forwards to glibc's own (__libc_malloc and kin) and keeps
 // the books. Nothing here may allocate; the tracking table is a fixed array with linear probing
-// and backward-shift deletion. Single-threaded, like the host.
+// and backward-shift deletion. The host drives the module from one thread; only that thread's
+// allocations and locks are counted while it watches (a fuzzing engine or a sanitizer runtime
+// may allocate on threads of its own at any moment).
 #include "tools/validate/heap_watch.h"
 
 #include <cerrno>
@@ -43,6 +45,11 @@ heap_watch::Counters books;
 // Volatile: the compiler takes malloc for a function that reads and writes none of our
 // globals, and would otherwise move or drop a store to it around a call.
 volatile bool watchingNow = false;
+pthread_t watcher; // the thread that turned the watch on; read only while watchingNow
+
+bool watchedThread() {
+    return watchingNow && pthread_equal(pthread_self(), watcher) != 0;
+}
 
 size_t home(uintptr_t key) {
     return static_cast<size_t>((key >> 4) * 0x9E3779B97F4A7C15ull) & (TABLE_SIZE - 1);
@@ -99,7 +106,7 @@ void noteAllocation(const void *p, size_t size) {
         return;
     }
     books.live_bytes += static_cast<int64_t>(size);
-    if (watchingNow) {
+    if (watchedThread()) {
         ++books.allocations;
         track(p, size);
     }
@@ -110,7 +117,7 @@ void noteFree(const void *p, size_t size) {
         return;
     }
     books.live_bytes -= static_cast<int64_t>(size);
-    if (watchingNow) {
+    if (watchedThread()) {
         ++books.frees;
     }
     if (books.tracked > 0) {
@@ -123,6 +130,9 @@ void noteFree(const void *p, size_t size) {
 namespace heap_watch {
 
 void setWatching(bool on) {
+    if (on) {
+        watcher = pthread_self();
+    }
     watchingNow = on;
 }
 bool watching() {
@@ -240,6 +250,7 @@ bool heap_watch::active() {
     if (state < 0) {
         const bool wasWatching = watchingNow;
         const uint64_t before = books.allocations;
+        watcher = pthread_self();
         watchingNow = true;
         void *volatile probe = std::malloc(1);
         watchingNow = wasWatching;
@@ -267,7 +278,7 @@ extern "C" int pthread_mutex_lock(pthread_mutex_t *mutex) {
     if (!nextLock) {
         nextLock = nextFunction("pthread_mutex_lock");
     }
-    if (watchingNow) {
+    if (watchedThread()) {
         ++books.locks;
     }
     return nextLock(mutex);
@@ -277,7 +288,7 @@ extern "C" int pthread_mutex_trylock(pthread_mutex_t *mutex) {
     if (!nextTryLock) {
         nextTryLock = nextFunction("pthread_mutex_trylock");
     }
-    if (watchingNow) {
+    if (watchedThread()) {
         ++books.locks;
     }
     return nextTryLock(mutex);
