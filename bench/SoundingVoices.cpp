@@ -3,9 +3,9 @@
 #include "bench/SoundingVoices.h"
 
 #include "exports/module_exports.h"
-#include "oscillator/partial_count.h"
-#include "oscillator/pitch.h"
-#include "oscillator/rounding.h"
+#include "oscillator/signal/partial_count.h"
+#include "oscillator/signal/pitch.h"
+#include "oscillator/signal/rounding.h"
 
 #include <algorithm>
 #include <cmath>

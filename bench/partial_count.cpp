@@ -5,7 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "oscillator/partial_count.h"
+#include "oscillator/signal/partial_count.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include "kernels/cpu_features.h"
-#include "oscillator/partial_sum.h"
+#include "oscillator/signal/partial_sum.h"
 
 namespace {
 

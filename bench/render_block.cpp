@@ -3,7 +3,7 @@
 // partial count set by "N", amplitude ratio 0.9; split 0 forces the per-sample loop, split 1
 // lets the module take its widest vector unit; renderBlockUnit names the unit.
 #include "kernels/cpu_features.h"
-#include "oscillator/Module.h"
+#include "oscillator/module/Module.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // The two exports. Loading the library runs nothing of its own; everything starts here.
 #include "exports/module_exports.h"
 
-#include "oscillator/Module.h"
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/Module.h"
+#include "oscillator/module/VoicePool.h"
 #include "se_sdk2/se_protocol.h"
 
 #include <new>

@@ -5,7 +5,7 @@
 #include "fuzz/FuzzBytes.h"
 #include "fuzz/FuzzSession.h"
 #include "fuzz/voice_table.h"
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/VoicePool.h"
 #include "tools/validate/VoiceModel.h"
 
 #include <cstdio>

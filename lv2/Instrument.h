@@ -6,7 +6,7 @@
 
 #include "lv2/Voice.h"
 #include "lv2/controls.h"
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/VoicePool.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>

@@ -3,8 +3,8 @@
 // record at every call.
 #include "lv2/Voice.h"
 
-#include "oscillator/Module.h"
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/Module.h"
+#include "oscillator/module/VoicePool.h"
 #include "se_sdk2/SEPinProperties.h"
 #include "se_sdk2/se_protocol.h"
 

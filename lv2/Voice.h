@@ -5,7 +5,7 @@
 #pragma once
 
 #include "envelope/note_gain.h"
-#include "oscillator/pin_table.h"
+#include "oscillator/module/pin_table.h"
 #include "se_sdk2/SEModuleRecord.h"
 
 #include <cstdint>

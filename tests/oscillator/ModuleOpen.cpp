@@ -1,6 +1,6 @@
 // Module construction and open: the first routine installed before the pins, the rate
 // constants from the rate current at open, and the silent renderBlock through process_entry.
-#include "oscillator/Module.h"
+#include "oscillator/module/Module.h"
 
 #include "support/RecordingCallback.h"
 #include "support/record_access.h"

@@ -1,6 +1,6 @@
 // The partial count at 44100 Hz: the worked cases, a seeded sweep of pitch and spacing with
 // the count carried from sample to sample, and inputs at the edges of int32 and double.
-#include "oscillator/partial_count.h"
+#include "oscillator/signal/partial_count.h"
 
 #include <cmath>
 #include <limits>

@@ -1,5 +1,5 @@
 // Amplitude ratio and comb per sample.
-#include "oscillator/partial_shape.h"
+#include "oscillator/signal/partial_shape.h"
 
 #include <gtest/gtest.h>
 

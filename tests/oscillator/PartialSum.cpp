@@ -1,7 +1,7 @@
 // The closed form against brute-force sums of its partials in long double, on the precise and
 // both fast paths, plus the cases with a known shape: K = 0, A = 0, a comb at rest, a comb
 // turned by a quarter cycle, and inputs at the edges of int32 and double.
-#include "oscillator/partial_sum.h"
+#include "oscillator/signal/partial_sum.h"
 
 #include <cmath>
 #include <cstdint>

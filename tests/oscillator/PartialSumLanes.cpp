@@ -3,7 +3,7 @@
 // the precise vector sine against long double sinl and cosl. On every vector unit of this
 // processor.
 #include "kernels/cpu_features.h"
-#include "oscillator/partial_sum_lanes.h"
+#include "oscillator/lanes/partial_sum_lanes.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +23,8 @@
 #endif
 
 #include "kernels/sin_cos_pi4.h"
-#include "oscillator/complex_power.h"
-#include "oscillator/partial_sum.h"
+#include "oscillator/signal/complex_power.h"
+#include "oscillator/signal/partial_sum.h"
 
 // External linkage: GCC gives internal functions of an SSE2 region an SSE calling convention
 // that callers outside it cannot use.

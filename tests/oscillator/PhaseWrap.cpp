@@ -1,6 +1,6 @@
 // Phase wraps: wrapComplete against the literal subtracting loop, bit for bit, where the loop
 // is cheap, and against an exact integer residue everywhere else below 2^53.
-#include "oscillator/phase_wrap.h"
+#include "oscillator/signal/phase_wrap.h"
 
 #include <gtest/gtest.h>
 

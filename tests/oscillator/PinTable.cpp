@@ -1,7 +1,7 @@
 // The oscillator's pin descriptions as the host and open ask for them: every row verbatim,
 // untouched fields, indexes outside the table, and bindings to the asking instance.
-#include "oscillator/Module.h"
-#include "oscillator/pin_table.h"
+#include "oscillator/module/Module.h"
+#include "oscillator/module/pin_table.h"
 #include "se_sdk2/SEPin.h"
 #include "support/RecordingCallback.h"
 #include "support/record_access.h"

@@ -1,5 +1,5 @@
 // Pitch and spacing from the pin samples, against exp2 in long double.
-#include "oscillator/pitch.h"
+#include "oscillator/signal/pitch.h"
 
 #include <gtest/gtest.h>
 

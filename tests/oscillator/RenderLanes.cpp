@@ -3,8 +3,8 @@
 // output scale; and the per-sample loop of processors without a vector unit against it. The
 // modules are linked in and driven through renderBlock with the same inputs.
 #include "kernels/cpu_features.h"
-#include "oscillator/Module.h"
-#include "oscillator/partial_sum_lanes.h"
+#include "oscillator/module/Module.h"
+#include "oscillator/lanes/partial_sum_lanes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // nearestInt against a table of ties and range limits and against a long-double reference
 // over seeded random doubles of every magnitude.
-#include "oscillator/rounding.h"
+#include "oscillator/signal/rounding.h"
 
 #include <cfenv>
 #include <cmath>

@@ -1,9 +1,9 @@
 // The voice table: generations and record lifetimes, eviction orders, the alternation state,
 // and random operation sequences against small reference models. The record is the only thing
 // here allocated with nothrow new, so counting those blocks shows when records are freed.
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/VoicePool.h"
 
-#include "oscillator/Module.h"
+#include "oscillator/module/Module.h"
 
 #include <gtest/gtest.h>
 

@@ -4,11 +4,11 @@
 #include "support/ReferenceVoice.h"
 
 #include "kernels/cpu_features.h"
-#include "oscillator/partial_count.h"
-#include "oscillator/partial_shape.h"
-#include "oscillator/phase_wrap.h"
-#include "oscillator/pitch.h"
-#include "oscillator/rounding.h"
+#include "oscillator/signal/partial_count.h"
+#include "oscillator/signal/partial_shape.h"
+#include "oscillator/signal/phase_wrap.h"
+#include "oscillator/signal/pitch.h"
+#include "oscillator/signal/rounding.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // tracked here. Tests feed it the samples they give the plug-in and compare what comes out.
 #pragma once
 
-#include "oscillator/partial_sum.h"
+#include "oscillator/signal/partial_sum.h"
 
 #include <cstdint>
 

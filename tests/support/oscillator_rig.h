@@ -4,7 +4,7 @@
 #pragma once
 
 #include "host/Host.h"
-#include "oscillator/pin_table.h"
+#include "oscillator/module/pin_table.h"
 #include "se_sdk2/se_protocol.h"
 #include "support/ReferenceVoice.h"
 

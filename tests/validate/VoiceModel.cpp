@@ -4,7 +4,7 @@
 // oscillator's own table must agree field by field.
 #include "tools/validate/VoiceModel.h"
 
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/VoicePool.h"
 
 #include <gtest/gtest.h>
 

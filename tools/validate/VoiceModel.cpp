@@ -2,7 +2,7 @@
 // pointer logic with the record it checks.
 #include "tools/validate/VoiceModel.h"
 
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/VoicePool.h"
 
 #include <algorithm>
 #include <cstdio>

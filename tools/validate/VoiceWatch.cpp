@@ -1,7 +1,7 @@
 // Follows the host's calls into the model and compares every live table after each of them.
 #include "tools/validate/VoiceWatch.h"
 
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/VoicePool.h"
 #include "se_sdk2/se_protocol.h"
 #include "tools/validate/heap_watch.h"
 #include "tools/validate/tarn_access.h"

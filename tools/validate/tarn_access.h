@@ -4,7 +4,7 @@
 // only for this project's plug-in built from the same sources (properties id "TARN").
 #pragma once
 
-#include "oscillator/Module.h"
+#include "oscillator/module/Module.h"
 #include "se_sdk2/SEModuleRecord.h"
 
 inline const Module *tarnModule(const SEModuleRecord *record) {

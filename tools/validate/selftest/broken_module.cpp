@@ -3,8 +3,8 @@
 // TARN_BROKEN_VARIANT. "none" injects nothing, so the wrapper itself must pass every check.
 // Faults act around the real process routine, which the wrapper re-installs itself over
 // whenever the module changes it.
-#include "oscillator/Module.h"
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/Module.h"
+#include "oscillator/module/VoicePool.h"
 #include "se_sdk2/SEModuleProperties.h"
 #include "se_sdk2/se_protocol.h"
 

@@ -2,15 +2,15 @@
 // limit, silence test, then the samples: one plain loop whose body is the signal path (level,
 // gate, pitch, spacing, partial count, ratio, comb, closed-form sum, phase advance), or the
 // split loop that runs the sums on the widest vector unit, with the same results.
-#include "oscillator/Module.h"
+#include "oscillator/module/Module.h"
 
-#include "oscillator/VoicePool.h"
-#include "oscillator/partial_sum.h"
-#include "oscillator/partial_sum_lanes.h"
-#include "oscillator/render_samples.h"
-#include "oscillator/render_split.h"
-#include "oscillator/render_state_pass.h"
-#include "oscillator/rounding.h"
+#include "oscillator/module/VoicePool.h"
+#include "oscillator/signal/partial_sum.h"
+#include "oscillator/lanes/partial_sum_lanes.h"
+#include "oscillator/render/render_samples.h"
+#include "oscillator/render/render_split.h"
+#include "oscillator/render/sample_steps.h"
+#include "oscillator/signal/rounding.h"
 #include "se_sdk2/se_protocol.h"
 
 #include <cmath>

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "oscillator/rounding.h"
+#include "oscillator/signal/rounding.h"
 
 // Spacings at or below this (Hz) put every partial at the pitch.
 constexpr double ZERO_SPACING_HZ = 0.0001;

@@ -1,5 +1,5 @@
 // Which lane pass serves a unit, path and mode.
-#include "oscillator/partial_sum_lanes.h"
+#include "oscillator/lanes/partial_sum_lanes.h"
 
 bool lanePassTable(VectorUnit unit, LanePassTable &table) {
     switch (unit) {

@@ -1,6 +1,6 @@
 // The shared voice table: generations of slots, the recency list with its eviction, and the
 // alternation state. All list operations are constant time except eviction (at most 24 steps).
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/VoicePool.h"
 
 #include <cmath>
 #include <new>

@@ -9,7 +9,7 @@
 // copy of theirs is emitted here with SSE2 code; the maths headers after it have internal
 // linkage.
 #include "kernels/cpu_features.h"
-#include "oscillator/Module.h"
+#include "oscillator/module/Module.h"
 
 #include <cfloat>
 #include <cmath>
@@ -26,10 +26,10 @@
 #endif
 
 #include "kernels/sin_cos_pi4.h"
-#include "oscillator/complex_power.h"
-#include "oscillator/partial_sum.h"
-#include "oscillator/render_samples.h"
-#include "oscillator/render_split.h"
+#include "oscillator/signal/complex_power.h"
+#include "oscillator/signal/partial_sum.h"
+#include "oscillator/render/render_samples.h"
+#include "oscillator/render/render_split.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Module: construction, open, the pin bindings, note starts and wake-ups. The render loop is
 // in ModuleRender.cpp.
-#include "oscillator/Module.h"
+#include "oscillator/module/Module.h"
 
 #include "kernels/cpu_features.h"
-#include "oscillator/VoicePool.h"
-#include "oscillator/pin_table.h"
+#include "oscillator/module/VoicePool.h"
+#include "oscillator/module/pin_table.h"
 #include "se_sdk2/SEPin.h"
 #include "se_sdk2/se_protocol.h"
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "oscillator/partial_sum.h"
-#include "oscillator/render_state_pass.h"
+#include "oscillator/signal/partial_sum.h"
+#include "oscillator/render/sample_steps.h"
 
 // Path and OneSided are fixed per block: "hq", the processor and "Mode" do not change within
 // a call.

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "oscillator/phase_wrap.h"
+#include "oscillator/signal/phase_wrap.h"
 
 // The partial sum divides by A^(K+1) - 1; ratios this close to 1 are moved off it.
 constexpr double RATIO_GUARD = 0.0001;

@@ -1,6 +1,6 @@
 // The oscillator's pin descriptions. "cyclic" is 1 for off and 2 for on, "hq" 0 for off and 1
 // for on: the values the host stores, so they must not be normalised.
-#include "oscillator/pin_table.h"
+#include "oscillator/module/pin_table.h"
 
 #include "se_sdk2/se_protocol.h"
 

@@ -3,7 +3,7 @@
 // included before them, so no copy of those is emitted here with wider instructions than the
 // rest of the library.
 // Their scalar doubles are SSE2 too (fpmath=sse), which 32-bit builds do not use by default.
-#include "oscillator/partial_sum_lanes.h"
+#include "oscillator/lanes/partial_sum_lanes.h"
 
 #include <cfloat>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "kernels/sin_cos_pi.h"
-#include "oscillator/complex_power.h"
+#include "oscillator/signal/complex_power.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
@@ -42,7 +42,7 @@ inline VD sqrtLanes(VD v) {
 
 } // namespace
 
-#include "oscillator/partial_sum_lanes_body.h"
+#include "oscillator/lanes/partial_sum_lanes_body.h"
 
 LanePassTable lanePassesAvx2() {
     return passTable();

@@ -21,7 +21,7 @@ inline VD splatLanes(double x) {
 }
 
 // The sines and cosines of the passes.
-#include "oscillator/sin_cos_lanes.h"
+#include "kernels/sin_cos_lanes.h"
 
 // What the sum of W lanes takes besides the carrier and spacing: the ratio and its z, the
 // power, the comb's sine and cosine, the count and the gains.
@@ -64,7 +64,7 @@ template <bool Precise> inline SumLanesIn sumInputsAt(const LaneBlock &b, int32_
 }
 
 // The powers z^(K+1) of W lanes.
-#include "oscillator/complex_power_lanes.h"
+#include "oscillator/lanes/complex_power_lanes.h"
 
 // Lanes [j, j + W) of a mask as bits j.. of a word.
 inline uint64_t laneBits(VI mask, int32_t j) {

@@ -11,9 +11,9 @@
 
 #include "kernels/sin_cos_pi.h"
 #include "kernels/sin_cos_pi4.h"
-#include "oscillator/complex_power.h"
-#include "oscillator/phase_wrap.h"
-#include "oscillator/rounding.h"
+#include "oscillator/signal/complex_power.h"
+#include "oscillator/signal/phase_wrap.h"
+#include "oscillator/signal/rounding.h"
 
 // Where the sines come from: std::sin/std::cos in double ("hq" on), or the polynomial kernels,
 // four-lane or four scalar calls.

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "kernels/cpu_features.h"
-#include "oscillator/VoicePool.h"
+#include "oscillator/module/VoicePool.h"
 #include "se_sdk2/SEModule_base.h"
 
 #include <cstdint>

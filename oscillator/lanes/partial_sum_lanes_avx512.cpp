@@ -3,7 +3,7 @@
 // external inline functions is included before them, so no copy of those is emitted here with
 // wider instructions than the rest of the library.
 // Built for x86-64 only: the 32-bit builds stop at AVX2 (WIDEST_BUILT_UNIT).
-#include "oscillator/partial_sum_lanes.h"
+#include "oscillator/lanes/partial_sum_lanes.h"
 
 #include <cfloat>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "kernels/sin_cos_pi.h"
-#include "oscillator/complex_power.h"
+#include "oscillator/signal/complex_power.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))),        \
@@ -49,7 +49,7 @@ inline VD sqrtLanes(VD v) {
 
 } // namespace
 
-#include "oscillator/partial_sum_lanes_body.h"
+#include "oscillator/lanes/partial_sum_lanes_body.h"
 
 LanePassTable lanePassesAvx512() {
     return passTable();

@@ -9,11 +9,11 @@
 #include <cmath>
 #include <cstdint>
 
-#include "oscillator/Module.h"
-#include "oscillator/partial_count.h"
-#include "oscillator/partial_shape.h"
-#include "oscillator/phase_wrap.h"
-#include "oscillator/pitch.h"
+#include "oscillator/module/Module.h"
+#include "oscillator/signal/partial_count.h"
+#include "oscillator/signal/partial_shape.h"
+#include "oscillator/signal/phase_wrap.h"
+#include "oscillator/signal/pitch.h"
 
 // The state the loop carries from sample to sample, in locals for the block.
 struct LoopState {

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "oscillator/partial_sum_lanes.h"
-#include "oscillator/render_state_pass.h"
+#include "oscillator/lanes/partial_sum_lanes.h"
+#include "oscillator/render/sample_steps.h"
 
 // Renders samples 0..sampleCount-1 of io, carrying st. precise: "hq"; oneSided: Mode 1; pass:
 // the lane pass for that path and mode. The power z^(K+1) is formed only for a new (A, C, K):
