@@ -66,8 +66,8 @@ void BM_AdditiveSum(benchmark::State &state) {
 }
 
 #define TARN_COUNTS Arg(1)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)
-BENCHMARK_TEMPLATE(BM_ClosedForm, SinePath::Precise, true)->TARN_COUNTS;
-BENCHMARK_TEMPLATE(BM_ClosedForm, SinePath::Precise, false)->TARN_COUNTS;
+BENCHMARK_TEMPLATE(BM_ClosedForm, SinePath::Hq, true)->TARN_COUNTS;
+BENCHMARK_TEMPLATE(BM_ClosedForm, SinePath::Hq, false)->TARN_COUNTS;
 BENCHMARK_TEMPLATE(BM_ClosedForm, SinePath::FastScalar, true)->TARN_COUNTS;
 BENCHMARK_TEMPLATE(BM_ClosedForm, SinePath::FastScalar, false)->TARN_COUNTS;
 BENCHMARK_TEMPLATE(BM_ClosedForm, SinePath::FastSse, true)->TARN_COUNTS;

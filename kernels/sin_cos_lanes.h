@@ -1,51 +1,55 @@
-// The lane passes' sines and cosines in W-lane vectors: the four-lane kernel's float
-// polynomial (fast path), its unrounded double twin for K times the spacing phase, and the
-// precise path's double sine of radians. A fragment of partial_sum_lanes_body.h, included
-// inside its namespace after the width's types, loadLanes, splatLanes and roundHalfEven.
-#ifndef TARN_SIN_COS_LANES
-#define TARN_SIN_COS_LANES
+// Sines and cosines over the lanes of a lane type L (kernels/lanes.h): the four-lane kernel's
+// float polynomial lane by lane (the fast path's phases), its unrounded double twin (K times the
+// spacing phase), and a double sine of radians (the "hq" path).
+// Templates with internal linkage: include this after a unit's target pragma, and after the
+// headers it includes, so that everything here is compiled for that unit alone.
+#ifndef TARN_KERNELS_SIN_COS_LANES_H
+#define TARN_KERNELS_SIN_COS_LANES_H
 
-// x in every lane of a float vector (VF, or VF2 of twice the lanes).
-template <class V> inline V splatLanesF(float x) {
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "kernels/lanes.h"
+#include "kernels/sin_cos_pi.h"
+
+namespace {
+
+template <class L> inline typename L::D loadLanes(const double *p) {
+    typename L::D v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// x in every lane; x - (+0.0) keeps the sign of a zero x.
+template <class V, class T> inline V splat(T x) {
     return x - V{};
 }
 
-// The four-lane kernel's signedSinPiReduced4, every step rounded to float.
-template <class V> inline V signedSinPiReducedF(V r, V sigma) {
-    const V u = PI_F * r;
-    const V s = u * u;
-    V p = splatLanesF<V>(SIN_C15);
-    p = p * s + SIN_C13;
-    p = p * s + SIN_C11;
-    p = p * s + SIN_C9;
-    p = p * s + SIN_C7;
-    p = p * s + SIN_C5;
-    p = p * s + SIN_C3;
-    return sigma * (u * (p * s + 1.0f));
+// The reduction of sinCosPiUnrounded and of the four-lane kernel, lane by lane: sin(pi x) and
+// cos(pi x), each a shift into [-0.5, 0.5] and one polynomial. T is the arithmetic of V's lanes.
+template <class T, class V> inline void sinCosPiReduced(V x, V &sinOut, V &cosOut) {
+    const auto below = x < static_cast<T>(-0.5);
+    const auto above = static_cast<T>(0.5) <= x;
+    const V offsetS = below   ? splat<V>(static_cast<T>(1))
+                      : above ? splat<V>(static_cast<T>(-1))
+                              : splat<V>(static_cast<T>(-0.0));
+    const V sigmaS = (below | above) ? splat<V>(static_cast<T>(-1)) : splat<V>(static_cast<T>(1));
+    // -0.0 >= 0 holds: a negative zero takes the cosine's x >= 0 shift, as in the kernels.
+    const auto nonNegative = static_cast<T>(0) <= x;
+    const V offsetC = nonNegative ? splat<V>(static_cast<T>(-0.5)) : splat<V>(static_cast<T>(0.5));
+    const V sigmaC = nonNegative ? splat<V>(static_cast<T>(-1)) : splat<V>(static_cast<T>(1));
+    sinOut = signedSinPiPolynomial<T>(x + offsetS, sigmaS);
+    cosOut = signedSinPiPolynomial<T>(x + offsetC, sigmaC);
 }
 
-// sinCosPi4 lane by lane on phases already rounded to float: offsets and signs selected by the
-// same comparisons.
-template <class V> inline void sinCosPiOfFloats(V x, V &sinOut, V &cosOut) {
-    const auto below = x < -0.5f;
-    const auto above = 0.5f <= x;
-    const V offsetS = below   ? splatLanesF<V>(1.0f)
-                      : above ? splatLanesF<V>(-1.0f)
-                              : splatLanesF<V>(-0.0f);
-    const V sigmaS = (below | above) ? splatLanesF<V>(-1.0f) : splatLanesF<V>(1.0f);
-    const auto nonNegative = 0.0f <= x;
-    const V offsetC = nonNegative ? splatLanesF<V>(-0.5f) : splatLanesF<V>(0.5f);
-    const V sigmaC = nonNegative ? splatLanesF<V>(-1.0f) : splatLanesF<V>(1.0f);
-    sinOut = signedSinPiReducedF(x + offsetS, sigmaS);
-    cosOut = signedSinPiReducedF(x + offsetC, sigmaC);
-}
-
-// sinCosPi4 lane by lane: the phase rounded to float, results widened exactly.
-inline void sinCosPiLanesF(VD phase, VD &sinOut, VD &cosOut) {
-    VF s, c;
-    sinCosPiOfFloats(__builtin_convertvector(phase, VF), s, c);
-    sinOut = __builtin_convertvector(s, VD);
-    cosOut = __builtin_convertvector(c, VD);
+// sinCosPi4 lane by lane: each phase rounded to float, the results widened exactly.
+template <class L>
+inline void sinCosPiLanes(typename L::D phase, typename L::D &sinOut, typename L::D &cosOut) {
+    typename L::F s, c;
+    sinCosPiReduced<float>(__builtin_convertvector(phase, typename L::F), s, c);
+    sinOut = __builtin_convertvector(s, typename L::D);
+    cosOut = __builtin_convertvector(c, typename L::D);
 }
 
 // The lanes I... of a and b side by side (indices past W name b's), by shuffles: storing the
@@ -59,58 +63,40 @@ template <size_t Offset, size_t... I> constexpr auto offsetLanes(std::index_sequ
     return std::index_sequence<(Offset + I)...>{};
 }
 
-// The same for two phases in one float vector of twice the lanes: the same operations lane by
-// lane, so the same bits, in half as many polynomial evaluations.
-inline void sinCosPiLanesF2(VD phase1, VD phase2, VD &sin1, VD &cos1, VD &sin2, VD &cos2) {
-    constexpr auto both = std::make_index_sequence<2 * W>{};
-    constexpr auto low = std::make_index_sequence<W>{};
-    constexpr auto high = offsetLanes<W>(std::make_index_sequence<W>{});
-    const VF2 x = shuffleLanes<VF2>(__builtin_convertvector(phase1, VF),
-                                    __builtin_convertvector(phase2, VF), both);
-    VF2 s, c;
-    sinCosPiOfFloats(x, s, c);
-    sin1 = __builtin_convertvector(shuffleLanes<VF>(s, s, low), VD);
-    sin2 = __builtin_convertvector(shuffleLanes<VF>(s, s, high), VD);
-    cos1 = __builtin_convertvector(shuffleLanes<VF>(c, c, low), VD);
-    cos2 = __builtin_convertvector(shuffleLanes<VF>(c, c, high), VD);
+// sinCosPiLanes of two phases in one float vector of twice the lanes: the same operations lane by
+// lane, in half as many polynomial evaluations.
+template <class L>
+inline void sinCosPiLanes2(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
+                           typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
+    using D = typename L::D;
+    using F = typename L::F;
+    constexpr auto both = std::make_index_sequence<2 * L::W>{};
+    constexpr auto low = std::make_index_sequence<L::W>{};
+    constexpr auto high = offsetLanes<L::W>(std::make_index_sequence<L::W>{});
+    const typename L::F2 x = shuffleLanes<typename L::F2>(__builtin_convertvector(phase1, F),
+                                                          __builtin_convertvector(phase2, F), both);
+    typename L::F2 s, c;
+    sinCosPiReduced<float>(x, s, c);
+    sin1 = __builtin_convertvector(shuffleLanes<F>(s, s, low), D);
+    sin2 = __builtin_convertvector(shuffleLanes<F>(s, s, high), D);
+    cos1 = __builtin_convertvector(shuffleLanes<F>(c, c, low), D);
+    cos2 = __builtin_convertvector(shuffleLanes<F>(c, c, high), D);
 }
 
-// signedSinPiReduced and sinCosPiUnrounded in double lanes.
-inline VD signedSinPiReducedD(VD r, VD sigma) {
-    const VD u = static_cast<double>(PI_F) * r;
-    const VD s = u * u;
-    VD p = splatLanes(static_cast<double>(SIN_C15));
-    p = p * s + static_cast<double>(SIN_C13);
-    p = p * s + static_cast<double>(SIN_C11);
-    p = p * s + static_cast<double>(SIN_C9);
-    p = p * s + static_cast<double>(SIN_C7);
-    p = p * s + static_cast<double>(SIN_C5);
-    p = p * s + static_cast<double>(SIN_C3);
-    return sigma * (u * (p * s + 1.0));
-}
-
-inline void sinCosPiUnroundedLanes(VD x, VD &sinOut, VD &cosOut) {
-    const VI below = x < -0.5;
-    const VI above = x >= 0.5;
-    const VD y = below ? x + 1.0 : above ? x - 1.0 : x;
-    const VD sigmaS = (below | above) ? splatLanes(-1.0) : splatLanes(1.0);
-    const VI nonNegative = x >= 0.0;
-    const VD z = nonNegative ? x - 0.5 : x + 0.5;
-    const VD sigmaC = nonNegative ? splatLanes(-1.0) : splatLanes(1.0);
-    sinOut = signedSinPiReducedD(y, sigmaS);
-    cosOut = signedSinPiReducedD(z, sigmaC);
-}
-
-// sinCosPiOfMultiple: nearestInt by round-half-even where it is in range, INT32_MIN beyond
-// (and for NaN); + 0.0 turns the -0.0 a rounding can give into the +0.0 of an int's double.
-inline void sinCosPiOfMultipleLanes(VD K, VD phiM, VD &sK, VD &cK) {
-    const VD y = K * phiM * 0.5;
-    const VD v = y - 0.5;
-    const VI inRange = (v >= -2147483648.5) & (v < 2147483647.5);
-    const VD n = inRange ? roundHalfEven(v) + 0.0 : splatLanes(-2147483648.0);
-    const VD t = 2.0 * (y - n);
-    const VD x = t > 1.0 ? t - 2.0 : t < -1.0 ? t + 2.0 : t;
-    sinCosPiUnroundedLanes(x, sK, cK);
+// sinCosPiOfMultiple lane by lane: whole turns taken off K phiM by nearestInt's rounding (half to
+// even) where it is in range, INT32_MIN beyond it and for NaN; + 0.0 turns the -0.0 a rounding
+// can give into the +0.0 of an int's double.
+template <class L>
+inline void sinCosPiOfMultipleLanes(typename L::D K, typename L::D phiM, typename L::D &sK,
+                                    typename L::D &cK) {
+    using D = typename L::D;
+    const D y = K * phiM * 0.5;
+    const D v = y - 0.5;
+    const typename L::I inRange = (v >= -2147483648.5) & (v < 2147483647.5);
+    const D n = inRange ? L::roundHalfEven(v) + 0.0 : splat<D>(-2147483648.0);
+    const D t = 2.0 * (y - n);
+    const D x = t > 1.0 ? t - 2.0 : t < -1.0 ? t + 2.0 : t;
+    sinCosPiReduced<double>(x, sK, cK);
 }
 
 // pi/2 in three parts of 33, 33 and 53 bits: n P1 and n P2 are exact for |n| < 2^20.
@@ -126,23 +112,24 @@ constexpr double ROUNDING_SHIFT = 0x1.8p52;
 // then the Taylor series of sin r to r^17 and of cos r to r^18, whose truncation is below
 // 1e-19 on [-pi/4, pi/4]. Within 2.3e-16 of std::sin and std::cos on the dense grid and
 // random points of the tests.
-inline void sinCosRadianLanes(VD a, VD &sinOut, VD &cosOut) {
-    const VD shifted = a * TWO_OVER_PI + ROUNDING_SHIFT;
-    const VD n = shifted - ROUNDING_SHIFT;
-    const VI quadrant = (VI)shifted & 3;
-    const VD r = ((a - n * HALF_PI_1) - n * HALF_PI_2) - n * HALF_PI_3;
-    const VD r2 = r * r;
-    VD ps = splatLanes(0x1.952c77030ad4ap-49);
-    ps = ps * r2 - 0x1.ae7f3e733b81fp-41;
+template <class L>
+inline void sinCosRadianLanes(typename L::D a, typename L::D &sinOut, typename L::D &cosOut) {
+    using D = typename L::D;
+    using I = typename L::I;
+    const D shifted = a * TWO_OVER_PI + ROUNDING_SHIFT;
+    const D n = shifted - ROUNDING_SHIFT;
+    const I quadrant = (I)shifted & 3;
+    const D r = ((a - n * HALF_PI_1) - n * HALF_PI_2) - n * HALF_PI_3;
+    const D r2 = r * r;
+    D ps = 0x1.952c77030ad4ap-49 * r2 - 0x1.ae7f3e733b81fp-41;
     ps = ps * r2 + 0x1.6124613a86d09p-33;
     ps = ps * r2 - 0x1.ae64567f544e4p-26;
     ps = ps * r2 + 0x1.71de3a556c734p-19;
     ps = ps * r2 - 0x1.a01a01a01a01ap-13;
     ps = ps * r2 + 0x1.1111111111111p-7;
     ps = ps * r2 - 0x1.5555555555555p-3;
-    const VD sinR = r + r * (r2 * ps);
-    VD pc = splatLanes(-0x1.6827863b97d97p-53);
-    pc = pc * r2 + 0x1.ae7f3e733b81fp-45;
+    const D sinR = r + r * (r2 * ps);
+    D pc = -0x1.6827863b97d97p-53 * r2 + 0x1.ae7f3e733b81fp-45;
     pc = pc * r2 - 0x1.93974a8c07c9dp-37;
     pc = pc * r2 + 0x1.1eed8eff8d898p-29;
     pc = pc * r2 - 0x1.27e4fb7789f5cp-22;
@@ -150,30 +137,14 @@ inline void sinCosRadianLanes(VD a, VD &sinOut, VD &cosOut) {
     pc = pc * r2 - 0x1.6c16c16c16c17p-10;
     pc = pc * r2 + 0x1.5555555555555p-5;
     pc = pc * r2 - 0.5;
-    const VD cosR = 1.0 + r2 * pc;
-    const VI odd = (quadrant & 1) != 0;
-    const VD s = odd ? cosR : sinR;
-    const VD c = odd ? sinR : cosR;
+    const D cosR = 1.0 + r2 * pc;
+    const I odd = (quadrant & 1) != 0;
+    const D s = odd ? cosR : sinR;
+    const D c = odd ? sinR : cosR;
     sinOut = (quadrant & 2) != 0 ? -s : s;
     cosOut = ((quadrant + 1) & 2) != 0 ? -c : c;
 }
 
-// The sine and cosine of a phase in half-turns as the path's per-sample sum forms them, and
-// those of K times the spacing phase.
-template <bool Precise> inline void sinCosPath(VD x, VD &sinOut, VD &cosOut) {
-    if (Precise) {
-        sinCosRadianLanes(x * PI_D, sinOut, cosOut);
-    } else {
-        sinCosPiLanesF(x, sinOut, cosOut);
-    }
-}
-
-template <bool Precise> inline void sinCosPathOfMultiple(VD K, VD phiM, VD &sK, VD &cK) {
-    if (Precise) {
-        sinCosRadianLanes((K * phiM) * PI_D, sK, cK);
-    } else {
-        sinCosPiOfMultipleLanes(K, phiM, sK, cK);
-    }
-}
+} // namespace
 
 #endif

@@ -17,18 +17,23 @@ constexpr float SIN_C13 = 0x1.612462p-33f;  //  1.6059044e-10
 constexpr float SIN_C15 = -0x1.ae7f3ep-41f; // -7.6471636e-13
 
 // sigma * sin(pi r) for r in [-0.5, 0.5], sigma +1 or -1: u = PI_F r, s = u^2, Horner in s
-// from c15 down, then sigma (u (p s + 1)). Nothing is added or clamped afterwards.
+// from c15 down, then sigma (u (p s + 1)). Nothing is added or clamped afterwards. T is the
+// arithmetic (float or double) and V a T or a vector of T: the scalar kernel, the four-lane
+// kernel and the lane passes all evaluate this one polynomial.
+template <class T, class V> static inline V signedSinPiPolynomial(V r, V sigma) {
+    const V u = static_cast<T>(PI_F) * r;
+    const V s = u * u;
+    V p = static_cast<T>(SIN_C15) * s + static_cast<T>(SIN_C13);
+    p = p * s + static_cast<T>(SIN_C11);
+    p = p * s + static_cast<T>(SIN_C9);
+    p = p * s + static_cast<T>(SIN_C7);
+    p = p * s + static_cast<T>(SIN_C5);
+    p = p * s + static_cast<T>(SIN_C3);
+    return sigma * (u * (p * s + static_cast<T>(1)));
+}
+
 static inline double signedSinPiReduced(double r, double sigma) {
-    const double u = static_cast<double>(PI_F) * r;
-    const double s = u * u;
-    double p = static_cast<double>(SIN_C15);
-    p = p * s + static_cast<double>(SIN_C13);
-    p = p * s + static_cast<double>(SIN_C11);
-    p = p * s + static_cast<double>(SIN_C9);
-    p = p * s + static_cast<double>(SIN_C7);
-    p = p * s + static_cast<double>(SIN_C5);
-    p = p * s + static_cast<double>(SIN_C3);
-    return sigma * (u * (p * s + 1.0));
+    return signedSinPiPolynomial<double>(r, sigma);
 }
 
 // sin(pi x) into sinOut, then cos(pi x) into cosOut, the phase x used as it is (not rounded to

@@ -1,9 +1,17 @@
-// SSE is enabled per function with the target attribute, not for the translation unit, so no
-// inline function from a shared header is emitted here with SSE code that the linker might
-// pick for the rest of the library.
+// SSE is enabled for what follows the target pragma, not for the translation unit: the headers
+// with external inline functions come before it, so none of theirs is emitted here with SSE code
+// that the linker might pick for the rest of the library. The scalar kernel's header after it has
+// internal linkage only; its polynomial is instantiated here on SSE's four float lanes.
 #include "kernels/sin_cos_pi4.h"
 
 #include <xmmintrin.h>
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("sse")
+#endif
 
 #include "kernels/sin_cos_pi.h"
 
@@ -16,9 +24,6 @@ TARN_SSE inline __m128 splat(float v) {
 }
 TARN_SSE inline __m128 add(__m128 a, __m128 b) {
     return _mm_add_ps(a, b);
-}
-TARN_SSE inline __m128 mul(__m128 a, __m128 b) {
-    return _mm_mul_ps(a, b);
 }
 TARN_SSE inline __m128 bitOr(__m128 a, __m128 b) {
     return _mm_or_ps(a, b);
@@ -37,18 +42,9 @@ TARN_SSE inline __m128 lessOrEqual(__m128 a, __m128 b) {
     return _mm_cmple_ps(a, b);
 }
 
-// The scalar kernel's signedSinPiReduced on four lanes, in float.
+// The scalar kernel's polynomial on four lanes, in float.
 TARN_SSE inline __m128 signedSinPiReduced4(__m128 r, __m128 sigma) {
-    const __m128 u = mul(splat(PI_F), r);
-    const __m128 s = mul(u, u);
-    __m128 p = splat(SIN_C15);
-    p = add(mul(p, s), splat(SIN_C13));
-    p = add(mul(p, s), splat(SIN_C11));
-    p = add(mul(p, s), splat(SIN_C9));
-    p = add(mul(p, s), splat(SIN_C7));
-    p = add(mul(p, s), splat(SIN_C5));
-    p = add(mul(p, s), splat(SIN_C3));
-    return mul(sigma, mul(u, add(mul(p, s), splat(1.0f))));
+    return signedSinPiPolynomial<float>(r, sigma);
 }
 
 } // namespace
@@ -92,3 +88,9 @@ TARN_SSE void sinCosPi4(double x0, double &sinOut0, double &cosOut0, double x1, 
 }
 
 #undef TARN_SSE
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif

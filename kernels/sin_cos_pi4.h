@@ -1,6 +1,6 @@
 // Four-lane sine and cosine of half-turn phases in single-precision SSE: the scalar kernel's
-// reduction, constants and operation order, every step rounded to float. The only code of the
-// library built with SSE enabled; call it only when hasSSE() answers true.
+// reduction, constants and operation order, every step rounded to float. Its functions alone are
+// built with SSE (the processors without SSE2 have it); call it only when hasSSE() answers true.
 #pragma once
 
 // Lane i rounds xi to float, then computes sin(pi xi) and cos(pi xi); the four sines (lane 0

@@ -5,19 +5,14 @@
 
 #include "kernels/cpu_features.h"
 #include "oscillator/module/VoicePool.h"
+#include "oscillator/render/block_io.h"
+#include "oscillator/render/held_ratio.h"
 #include "se_sdk2/SEModule_base.h"
 
 #include <cstdint>
 
 // A "sync" sample above this float starts a note; equal is not enough.
 constexpr float SYNC_THRESHOLD = 0.1f;
-
-// One block's pin buffers, taken from the buffer offset on; first and second are the
-// destinations of the two signals after the swap.
-struct BlockIo {
-    const float *fc, *fm1, *a, *gate, *detune, *combfreq, *combphase;
-    float *first, *second;
-};
 
 class Module : public SEModule_base {
 public:
@@ -86,12 +81,11 @@ public:
     float *m_outputl = nullptr;    // pin 14 buffer, written by the module
     float *m_outputr = nullptr;    // pin 15 buffer, written by the module
     VoicePool *m_pool = nullptr;   // the generation's voice table, not owned
-    // The widest vector unit of the processor, for the split render loop; None keeps the
+    // The widest vector unit of the processor, for the block render path; None keeps the
     // per-sample loop. Set at construction; tests lower it to try each narrower unit.
     VectorUnit m_vector_unit = VectorUnit::None;
-    // False: the per-sample loop compiled like the split loop, where a vector unit serves (the
-    // reference of the tests, bit for bit the same on the fast path).
-    bool m_split_loop = true;
+    // The block render path's ratio and power of the last held sub-block.
+    HeldRatio m_held_ratio;
     // Joined the process-wide voice table (and leaves it on destruction); false for a table
     // owned by the instance's maker.
     bool m_shares_pool = false;

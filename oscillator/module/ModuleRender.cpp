@@ -1,15 +1,16 @@
-// The render loop. Per block: buffers from the offset, destinations, decay step, partial
-// limit, silence test, then the samples: one plain loop whose body is the signal path (level,
-// gate, pitch, spacing, partial count, ratio, comb, closed-form sum, phase advance), or the
-// split loop that runs the sums on the widest vector unit, with the same results.
+// The process routine. Per block: buffers from the offset, destinations, decay step, partial
+// limit, silence test, then the samples: the block render path on the widest vector unit
+// (render/render_blocks.h), or on processors without one the per-sample loop, whose body is the
+// signal path (level, gate, pitch, spacing, partial count, ratio, comb, closed-form sum, phase
+// advance).
 #include "oscillator/module/Module.h"
 
+#include "oscillator/lanes/lane_passes.h"
 #include "oscillator/module/VoicePool.h"
-#include "oscillator/signal/partial_sum.h"
-#include "oscillator/lanes/partial_sum_lanes.h"
+#include "oscillator/render/render_blocks.h"
 #include "oscillator/render/render_samples.h"
-#include "oscillator/render/render_split.h"
 #include "oscillator/render/sample_steps.h"
+#include "oscillator/signal/partial_sum.h"
 #include "oscillator/signal/rounding.h"
 #include "se_sdk2/se_protocol.h"
 
@@ -90,16 +91,12 @@ void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
                               Nmax,          m_mode == 2, m_cyclic == 1};
     const double sign1 = m_sign1, sign2 = m_sign2;
     LoopState st = loadLoopState(*this);
-    // The split loop reproduces the per-sample loop of "hq" or of the four-lane kernel.
-    const LanePass pass =
-        (m_hq != 0 || m_use_sse) ? lanePass(m_vector_unit, m_hq != 0, oneSided) : nullptr;
-    if (pass != nullptr && m_split_loop) {
-        renderSplit(st, lc, io, sampleCount, sign1, sign2, m_hq != 0, oneSided, pass);
-    } else if (pass != nullptr) {
-        renderSamplesLikeSplit(st, lc, io, sampleCount, sign1, sign2, m_hq != 0, oneSided);
+    if (const LanePasses *passes = lanePasses(m_vector_unit)) {
+        renderBlocks(st, m_held_ratio, lc, io, sampleCount, sign1, sign2, m_hq != 0, oneSided,
+                     *passes);
     } else if (m_hq != 0) {
-        oneSided ? renderSamples<SinePath::Precise, true>(st, lc, io, sampleCount, sign1, sign2)
-                 : renderSamples<SinePath::Precise, false>(st, lc, io, sampleCount, sign1, sign2);
+        oneSided ? renderSamples<SinePath::Hq, true>(st, lc, io, sampleCount, sign1, sign2)
+                 : renderSamples<SinePath::Hq, false>(st, lc, io, sampleCount, sign1, sign2);
     } else if (m_use_sse) {
         oneSided ? renderSamples<SinePath::FastSse, true>(st, lc, io, sampleCount, sign1, sign2)
                  : renderSamples<SinePath::FastSse, false>(st, lc, io, sampleCount, sign1, sign2);

@@ -1,8 +1,9 @@
 // The per-sample signal path over one block: for each sample the state steps, the closed-form
 // sum and the phase advance, in that order. The module's loop on processors without a vector
-// unit for the split loop, and the reference the split loop reproduces.
+// unit, the truth the block render path is held to, and that path's answer for the rare
+// sub-blocks its lanes do not take.
 // Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
+// SSE2 doubles in the block render path's file, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cstdint>

@@ -1,15 +1,15 @@
-// The render loop's cheap sequential steps of one sample (level, gate, pitch cache, spacing,
-// partial count, ratio, comb) and the phase advance after the sum, shared by the per-sample
-// loop and the split loop, so that both carry the state with the same arithmetic in one order.
+// The steps of one sample before and after its sum: inputs to pitch, spacing, ratio and comb,
+// the partial count, and the phase advance. The per-sample loop takes them for every sample; the
+// block render path for every sample of a moving sub-block and the first of a held one.
 // Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
+// SSE2 doubles in the block render path's file, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 
-#include "oscillator/module/Module.h"
+#include "oscillator/render/block_io.h"
 #include "oscillator/signal/partial_count.h"
 #include "oscillator/signal/partial_shape.h"
 #include "oscillator/signal/phase_wrap.h"
@@ -101,23 +101,6 @@ static inline double levelAfterStep(double level, double decayStep) {
                              : combPhaseRotating(st.comb, io.combphase[i], lc.twoOverSr);
     out = {st.carrier, st.spacing, st.comb, C, A, st.K, f1, delta};
     return true;
-}
-
-// Sample i when every input equals sample i - 1's bit for bit and sample i - 1 sounded with
-// a count that the partial count kept (its K on entry equal to its K on exit): then
-// stepToSynthesis takes the same branches with the same values (a cached pitch, the same
-// spacing, the same pure partial count, ratio and comb step, a following comb phase equal to
-// the stored one), so only the level and a rotating comb phase move. `s` holds sample i - 1's
-// values on entry and sample i's on exit.
-static inline void stepRepeatedInputs(LoopState &st, const LoopConstants &lc, float combphase,
-                                      SoundingSample &s) {
-    st.level = levelAfterStep(st.level, lc.decayStep);
-    if (!lc.combFollows) {
-        st.comb = combPhaseRotating(st.comb, combphase, lc.twoOverSr);
-    }
-    s.phiC = st.carrier;
-    s.phiM = st.spacing;
-    s.phiQ = st.comb;
 }
 
 // After the sum. Wrapped completely, like the spacing: equal to one step wherever one step is

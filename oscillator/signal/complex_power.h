@@ -1,4 +1,4 @@
-// w = z^(K+1) for the partial sum, z = A e^(i pi C): the real power of A by squaring (precise
+// w = z^(K+1) for the partial sum, z = A e^(i pi C): the real power of A by squaring ("hq"
 // path) or the complex power of z by squaring (fast path), with a guard that flushes values
 // below about 1e-41 to zero. The exponent K + 1 is formed unsigned, so K = INT32_MAX is safe.
 // Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
-// The double nearest to pi, for the precise path's angles.
+// The double nearest to pi, for the "hq" path's angles.
 constexpr double PI_D = 3.141592653589793;
 
 // 1e-25 as a single-precision value: (v + EPSILON_F) - EPSILON_F rounds away every part of v
@@ -27,12 +27,12 @@ static inline uint32_t powerExponent(int32_t K) {
 
 struct PowerOfRatio {
     double wr, wi; // z^(K+1)
-    double R;      // normalisation magnitude: A^(K+1) (precise, signed) or |z^(K+1)| (fast)
+    double R;      // normalisation magnitude: A^(K+1) ("hq", signed) or |z^(K+1)| (fast)
 };
 
-// Precise path: R = A^(K+1) by squaring, flushed; w = R (cos g, sin g), g = (C (K+1)) pi, the
+// "hq": R = A^(K+1) by squaring, flushed; w = R (cos g, sin g), g = (C (K+1)) pi, the
 // angle evaluated without reduction.
-static inline PowerOfRatio precisePower(double A, double C, int32_t K) {
+static inline PowerOfRatio hqPower(double A, double C, int32_t K) {
     double r = 1.0;
     double b = A;
     for (uint32_t n = powerExponent(K); n > 0; n >>= 1) {

@@ -17,7 +17,7 @@
 
 // Where the sines come from: std::sin/std::cos in double ("hq" on), or the polynomial kernels,
 // four-lane or four scalar calls.
-enum class SinePath { Precise, FastScalar, FastSse };
+enum class SinePath { Hq, FastScalar, FastSse };
 
 // The two signals of one sample, before level and sign: the real and the imaginary part.
 struct PartialSumOut {
@@ -45,7 +45,7 @@ template <SinePath Path>
 static inline PartialSumTrig partialSumTrig(double phiC, double phiM, double C, double phiQ,
                                             int32_t K) {
     PartialSumTrig t;
-    if constexpr (Path == SinePath::Precise) {
+    if constexpr (Path == SinePath::Hq) {
         t.sc = std::sin(phiC * PI_D);
         t.cc = std::cos(phiC * PI_D);
         t.sm = std::sin(phiM * PI_D);
@@ -74,7 +74,7 @@ static inline PartialSumTrig partialSumTrig(double phiC, double phiM, double C, 
 // One sample of the sum. phiC, phiM: carrier and spacing phases before this sample's advance;
 // phiQ: comb phase after its update; C: comb step (half-turns per partial); A: amplitude ratio,
 // never within 0.0001 of 1; K >= 0: partial count; oneSided: Mode 1. The fast paths expect
-// phases in [-1, 1]; the precise path takes any. For A > 0, Mode 1 gives
+// phases in [-1, 1]; the "hq" path takes any. For A > 0, Mode 1 gives
 // first = 0.75 sum A^k cos(pi (kC + phiQ)) sin(theta + k beta) / sum A^k over k = 0..K, and
 // second the same with sin(pi (kC + phiQ)); Mode 2 gives sin(theta) sum A^|k| cos(k beta)
 // e^(i pi (|k| C + phiQ)) over k = -K..K, divided by 2 sum A^k. The fast path normalises with
@@ -87,7 +87,7 @@ partialSum(double phiC, double phiM, double phiQ, double C, double A, int32_t K,
     const PartialSumTrig t = partialSumTrig<Path>(phiC, phiM, C, phiQ, K);
     const double zr = A * t.cC;
     const double zi = A * t.sC;
-    const PowerOfRatio p = Path == SinePath::Precise ? precisePower(A, C, K) : fastPower(zr, zi, K);
+    const PowerOfRatio p = Path == SinePath::Hq ? hqPower(A, C, K) : fastPower(zr, zi, K);
     // Where R dominates, N = a - w b over R - 1 is replaced by its limit -(w / R) b: w by its
     // direction, a dropped, R - 1 by 1. Elsewhere keep = 1.0 leaves every rounding as it is.
     const bool dominant = !(std::fabs(p.R) <= DOMINANT_POWER_LIMIT);
@@ -95,7 +95,7 @@ partialSum(double phiC, double phiM, double phiQ, double C, double A, int32_t K,
     if (dominant) {
         const double gamma = (C * (static_cast<double>(K) + 1.0)) * PI_D;
         // On the fast path R = |w| drops the sign that a negative A gives an odd power.
-        const double sign = (Path != SinePath::Precise && A < 0.0 && K % 2 == 0) ? -1.0 : 1.0;
+        const double sign = (Path != SinePath::Hq && A < 0.0 && K % 2 == 0) ? -1.0 : 1.0;
         wr = sign * std::cos(gamma);
         wi = sign * std::sin(gamma);
         R = 2.0;

@@ -26,8 +26,8 @@ struct Args {
 
 PartialSumOut evaluate(SinePath path, const Args &a) {
     switch (path) {
-    case SinePath::Precise:
-        return partialSum<SinePath::Precise>(a.phiC, a.phiM, a.phiQ, a.C, a.A, a.K, a.oneSided);
+    case SinePath::Hq:
+        return partialSum<SinePath::Hq>(a.phiC, a.phiM, a.phiQ, a.C, a.A, a.K, a.oneSided);
     case SinePath::FastScalar:
         return partialSum<SinePath::FastScalar>(a.phiC, a.phiM, a.phiQ, a.C, a.A, a.K, a.oneSided);
     case SinePath::FastSse:
@@ -37,7 +37,7 @@ PartialSumOut evaluate(SinePath path, const Args &a) {
 }
 
 const char *name(SinePath path) {
-    return path == SinePath::Precise ? "precise" : path == SinePath::FastScalar ? "scalar" : "sse";
+    return path == SinePath::Hq ? "precise" : path == SinePath::FastScalar ? "scalar" : "sse";
 }
 
 struct Truth {
@@ -76,7 +76,7 @@ Truth bruteForce(const Args &a, bool fastPath) {
 }
 
 std::vector<SinePath> paths() {
-    std::vector<SinePath> p = {SinePath::Precise, SinePath::FastScalar};
+    std::vector<SinePath> p = {SinePath::Hq, SinePath::FastScalar};
     if (hasSSE()) {
         p.push_back(SinePath::FastSse);
     }
@@ -101,7 +101,7 @@ TEST(PartialSum, MatchesBruteForceSumsOfThePartials) {
                     const Truth exact = bruteForce(a, false);
                     const Truth fast = bruteForce(a, true);
                     for (SinePath path : paths()) {
-                        const bool precise = path == SinePath::Precise;
+                        const bool precise = path == SinePath::Hq;
                         const Truth &t = precise ? exact : fast;
                         const PartialSumOut o = evaluate(path, a);
                         const long double err =
@@ -140,7 +140,7 @@ TEST(PartialSum, SingleCarrierWhenKIsZeroOrAIsZero) {
                 const double gain = (oneSided ? 0.75 : 0.5) * std::sin(PI_D * a.phiC);
                 for (SinePath path : paths()) {
                     const PartialSumOut o = evaluate(path, a);
-                    const double tol = path == SinePath::Precise ? 1e-14 : 1e-6;
+                    const double tol = path == SinePath::Hq ? 1e-14 : 1e-6;
                     EXPECT_NEAR(o.first, gain * std::cos(PI_D * a.phiQ), tol)
                         << name(path) << " A " << shape.A << " K " << shape.K;
                     EXPECT_NEAR(o.second, gain * std::sin(PI_D * a.phiQ), tol)
@@ -162,9 +162,9 @@ TEST(PartialSum, CombAtRestLeavesTheSecondSignalExactlyZero) {
                 for (SinePath path : paths()) {
                     const PartialSumOut o = evaluate(path, a);
                     EXPECT_EQ(o.second, 0.0) << name(path);
-                    const double tol = path == SinePath::Precise ? 1e-12 : 1e-5;
+                    const double tol = path == SinePath::Hq ? 1e-12 : 1e-5;
                     const long double truth =
-                        path == SinePath::Precise ? exact.first : bruteForce(a, true).first;
+                        path == SinePath::Hq ? exact.first : bruteForce(a, true).first;
                     EXPECT_NEAR(o.first, static_cast<double>(truth), tol * exact.scale)
                         << name(path) << " A " << A << " K " << K;
                 }
@@ -187,7 +187,7 @@ TEST(PartialSum, QuarterCycleCombPhaseRotatesTheTwoSignals) {
                 const PartialSumOut at0 = evaluate(path, a);
                 a.phiQ = 0.5;
                 const PartialSumOut at05 = evaluate(path, a);
-                if (path == SinePath::Precise) {
+                if (path == SinePath::Hq) {
                     const double scale = 1 + std::fabs(at0.first) + std::fabs(at0.second);
                     EXPECT_NEAR(at05.first, -at0.second, 1e-15 * scale);
                     EXPECT_NEAR(at05.second, at0.first, 1e-15 * scale);

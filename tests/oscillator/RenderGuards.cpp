@@ -78,7 +78,7 @@ TEST_P(NonFiniteInput, SilencesItsSamplesAndLeavesTheVoicePlayable) {
     // Then a gate sample of 0 restarts the phases, and from there the voice must sound as a
     // fresh one at full level would.
     voice->buffer(PIN_GATE)[1] = 0.0f;
-    ReferenceVoice model(44100.0f, SinePath::Precise, s.mode, s.cyclic);
+    ReferenceVoice model(44100.0f, SinePath::Hq, s.mode, s.cyclic);
     model.startBlock(voice->buffer(PIN_N)[0], 0.0);
     std::vector<PartialSumOut> expected;
     for (int32_t i = 2; i < BLOCK; ++i) {

@@ -283,7 +283,7 @@ class RenderRandom : public RenderLoop,
 TEST_P(RenderRandom, FollowsTheSignalCoreStepByStep) {
     VoiceSettings s;
     std::tie(s.hq, s.mode, s.cyclic) = GetParam();
-    const SinePath path = s.hq ? SinePath::Precise : fastPathOfThisProcessor();
+    const SinePath path = s.hq ? SinePath::Hq : fastPathOfThisProcessor();
     std::mt19937 rng(1234u + static_cast<uint32_t>(s.hq * 100 + s.mode * 10 + s.cyclic));
     auto uniform = [&rng](float lo, float hi) {
         return std::uniform_real_distribution<float>(lo, hi)(rng);

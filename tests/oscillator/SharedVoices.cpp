@@ -148,7 +148,7 @@ TEST_P(PolyFade, EvictedVoiceFadesOutIn2205SamplesAtAnyRate) {
     s.poly = 1;
     HostedInstance *a = openVoice(host, s);
     HostedInstance *b = openVoice(host, s);
-    ReferenceVoice model(rate, SinePath::Precise, s.mode, s.cyclic);
+    ReferenceVoice model(rate, SinePath::Hq, s.mode, s.cyclic);
     auto renderBlocks = [&](int32_t blocks, double step, std::vector<float> &heard) {
         for (int32_t n = 0; n < blocks; ++n) {
             model.startBlock(a->buffer(PIN_N)[0], step);

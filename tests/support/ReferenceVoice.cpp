@@ -15,8 +15,8 @@ namespace {
 PartialSumOut sumOn(SinePath path, double phiC, double phiM, double phiQ, double C, double A,
                     int32_t K, bool oneSided) {
     switch (path) {
-    case SinePath::Precise:
-        return partialSum<SinePath::Precise>(phiC, phiM, phiQ, C, A, K, oneSided);
+    case SinePath::Hq:
+        return partialSum<SinePath::Hq>(phiC, phiM, phiQ, C, A, K, oneSided);
     case SinePath::FastSse:
         return partialSum<SinePath::FastSse>(phiC, phiM, phiQ, C, A, K, oneSided);
     case SinePath::FastScalar:

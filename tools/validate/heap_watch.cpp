@@ -45,7 +45,9 @@ heap_watch::Counters books;
 // Volatile: the compiler takes malloc for a function that reads and writes none of our
 // globals, and would otherwise move or drop a store to it around a call.
 volatile bool watchingNow = false;
-pthread_t watcher; // the thread that turned the watch on; read only while watchingNow
+// The thread that turned the watch on, read only while watchingNow; volatile for the same
+// reason.
+volatile pthread_t watcher;
 
 bool watchedThread() {
     return watchingNow && pthread_equal(pthread_self(), watcher) != 0;
@@ -252,7 +254,10 @@ bool heap_watch::active() {
         const uint64_t before = books.allocations;
         watcher = pthread_self();
         watchingNow = true;
-        void *volatile probe = std::malloc(1);
+        // Through a volatile pointer: a call the compiler could inline would reach this file's
+        // malloc even where a tool has replaced it.
+        void *(*volatile allocate)(size_t) = &std::malloc;
+        void *volatile probe = allocate(1);
         watchingNow = wasWatching;
         // The books changed behind the compiler's back, inside malloc.
         asm volatile("" ::: "memory");

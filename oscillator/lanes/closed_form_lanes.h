@@ -1,0 +1,286 @@
+// The closed-form sum over the lanes of a lane type L: partialSum's arithmetic lane by lane,
+// operation for operation (no reassociation, no fused multiply-add), with selects in place of
+// branches, and the two passes built on it (lane_passes.h).
+// Templates with internal linkage: include this after a unit's target pragma, and after the
+// headers it includes, so that everything here is compiled for that unit alone.
+#ifndef TARN_OSCILLATOR_LANES_CLOSED_FORM_LANES_H
+#define TARN_OSCILLATOR_LANES_CLOSED_FORM_LANES_H
+
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+
+#include "kernels/sin_cos_lanes.h"
+#include "oscillator/lanes/lane_passes.h"
+#include "oscillator/lanes/power_lanes.h"
+
+namespace {
+
+// The sine and cosine of a phase in half-turns as the path's per-sample sum forms them.
+template <class L, bool Hq>
+inline void sinCosPath(typename L::D x, typename L::D &sinOut, typename L::D &cosOut) {
+    if (Hq) {
+        sinCosRadianLanes<L>(x * PI_D, sinOut, cosOut);
+    } else {
+        sinCosPiLanes<L>(x, sinOut, cosOut);
+    }
+}
+
+// The same for the carrier and spacing phases together.
+template <class L, bool Hq>
+inline void sinCosPathPair(typename L::D x1, typename L::D x2, typename L::D &s1,
+                           typename L::D &c1, typename L::D &s2, typename L::D &c2) {
+    if (Hq) {
+        sinCosRadianLanes<L>(x1 * PI_D, s1, c1);
+        sinCosRadianLanes<L>(x2 * PI_D, s2, c2);
+    } else {
+        sinCosPiLanes2<L>(x1, x2, s1, c1, s2, c2);
+    }
+}
+
+// sin(K beta) and cos(K beta).
+template <class L, bool Hq>
+inline void sinCosPathOfMultiple(typename L::D K, typename L::D phiM, typename L::D &sK,
+                                 typename L::D &cK) {
+    if (Hq) {
+        sinCosRadianLanes<L>((K * phiM) * PI_D, sK, cK);
+    } else {
+        sinCosPiOfMultipleLanes<L>(K, phiM, sK, cK);
+    }
+}
+
+// What the sum takes besides the sines of the carrier and spacing phases: z, its power, the comb
+// phase's sine and cosine, the ratio.
+template <class L> struct RatioLanes {
+    typename L::D zr, zi, wr, wi, R, sq, cq, A;
+};
+
+// The sines and cosines of a sub-block's samples, a stage's output and the next one's input:
+// carrier (c), spacing (m), K times the spacing (K) and the comb phase (q). Lanes past the
+// sub-block's end hold real values too (multiples of the widest width are formed).
+struct SineLanes {
+    alignas(64) double sc[LANE_BLOCK], cc[LANE_BLOCK], sm[LANE_BLOCK], cm[LANE_BLOCK];
+    alignas(64) double sK[LANE_BLOCK], cK[LANE_BLOCK], sq[LANE_BLOCK], cq[LANE_BLOCK];
+};
+
+template <class L> inline void storeLanes(double *p, typename L::D v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// partialSum for W lanes away from its dominant branch, before the gains, from the lanes' sines.
+template <class L, bool OneSided>
+[[gnu::always_inline]] inline void closedForm(const SineLanes &t, int32_t j,
+                                              const RatioLanes<L> &in, typename L::D &first,
+                                              typename L::D &second) {
+    using D = typename L::D;
+    const D sc = loadLanes<L>(t.sc + j), cc = loadLanes<L>(t.cc + j);
+    const D sm = loadLanes<L>(t.sm + j), cm = loadLanes<L>(t.cm + j);
+    const D sK = loadLanes<L>(t.sK + j), cK = loadLanes<L>(t.cK + j);
+    const D zr = in.zr, zi = in.zi, wr = in.wr, wi = in.wi;
+
+    const D sd = sc * cm - cc * sm;
+    const D cK1 = cK * cm - sm * sK;
+    const D sK1 = cK * sm + cm * sK;
+    const D sThetaK = cK * sc + sK * cc;
+    const D sThetaK1 = cK1 * sc + cc * sK1;
+
+    D Nr, Ni;
+    if (OneSided) {
+        const D G = sThetaK1 - zr * sThetaK;
+        Nr = 1.5 * ((sc - zr * sd) - wr * G - wi * zi * sThetaK);
+        Ni = 1.5 * (wr * zi * sThetaK - (zi * sd) - wi * G);
+    } else {
+        const D T = 2.0 * (cK1 - zr * cK);
+        const D U = 2.0 * cK * zi;
+        Nr = sc * ((1.0 - zr * zr + zi * zi) - wr * T - wi * U);
+        Ni = sc * (wr * U - wi * T - (2.0 * zr * zi));
+    }
+    const D Dr = zr * zr - 2.0 * cm * zr - zi * zi + 1.0;
+    const D Di = 2.0 * (zr - cm) * zi;
+    const D Qr = in.cq * Nr - in.sq * Ni;
+    const D Qi = in.sq * Nr + in.cq * Ni;
+    const D g = (in.A - 1.0) * (1.0 / ((Dr * Dr + Di * Di) * 2.0 * (in.R - 1.0)));
+    first = (Qr * Dr + Qi * Di) * g;
+    second = (Qi * Dr - Qr * Di) * g;
+}
+
+// The sines of the carrier and spacing phases of lanes [j, j + W), and of K times the spacing.
+template <class L, bool Hq>
+[[gnu::always_inline]] inline void sinesOf(typename L::D phiC, typename L::D phiM, typename L::D K, SineLanes &t,
+                    int32_t j) {
+    using D = typename L::D;
+    D sc, cc, sm, cm, sK, cK;
+    sinCosPathPair<L, Hq>(phiC, phiM, sc, cc, sm, cm);
+    sinCosPathOfMultiple<L, Hq>(K, phiM, sK, cK);
+    storeLanes<L>(t.sc + j, sc);
+    storeLanes<L>(t.cc + j, cc);
+    storeLanes<L>(t.sm + j, sm);
+    storeLanes<L>(t.cm + j, cm);
+    storeLanes<L>(t.sK + j, sK);
+    storeLanes<L>(t.cK + j, cK);
+}
+
+// audibleSample lane by lane: in-range magnitudes narrowed, everything else (NaN included) 0.0.
+template <class L> inline typename L::F audibleLanes(typename L::D x) {
+    const double lo = static_cast<double>(FLT_MIN), hi = static_cast<double>(FLT_MAX);
+    const typename L::I audible = ((x >= lo) & (x <= hi)) | ((x <= -lo) & (x >= -hi));
+    return __builtin_convertvector(audible ? x : typename L::D{}, typename L::F);
+}
+
+// The outputs of lanes [j, j + W), of which the first `lanes` are stored.
+template <class L>
+inline void storeOutputs(typename L::D first, typename L::D second, float *out1, float *out2,
+                         int32_t j, int32_t lanes) {
+    const typename L::F f = audibleLanes<L>(first), s = audibleLanes<L>(second);
+    if (lanes == L::W) {
+        std::memcpy(out1 + j, &f, sizeof f);
+        std::memcpy(out2 + j, &s, sizeof s);
+        return;
+    }
+    for (int32_t l = 0; l < lanes; ++l) {
+        out1[j + l] = f[l];
+        out2[j + l] = s[l];
+    }
+}
+
+// Phases back into [-1, 1]: the nearest multiple of 2 taken off, exactly.
+template <class L> inline typename L::D wrapLanes(typename L::D x) {
+    return x - 2.0 * L::roundHalfEven(x * 0.5);
+}
+
+// The sample indices j, j + 1, ... in W lanes.
+template <class L> inline typename L::D laneIndices(int32_t j) {
+    typename L::D v;
+    for (int32_t l = 0; l < L::W; ++l) {
+        v[l] = static_cast<double>(j + l);
+    }
+    return v;
+}
+
+// The held run in three stages over its lanes, each a short loop whose iterations overlap:
+// phases and their sines; the closed form, gains and outputs. The ratio's part is formed once.
+// Rotating: the comb phase moves ("cyclic" on), its sine taken per lane. Fading: each sample has
+// its level.
+template <class L, bool Hq, bool OneSided, bool Rotating, bool Fading>
+inline void heldRunLanes(const HeldRun &run, float *first, float *second) {
+    using D = typename L::D;
+    SineLanes t;
+    const D K = splat<D>(run.K);
+    const D first0 = laneIndices<L>(0);
+    for (int32_t j = 0; j < run.count; j += L::W) {
+        const D i = first0 + static_cast<double>(j);
+        const D phiC = wrapLanes<L>(run.carrier + i * run.carrierStep);
+        const D phiM = wrapLanes<L>(run.spacing + i * run.spacingStep);
+        sinesOf<L, Hq>(phiC, phiM, K, t, j);
+        if (Rotating) {
+            D sq, cq;
+            sinCosPath<L, Hq>(wrapLanes<L>(run.comb + i * run.combStep), sq, cq);
+            storeLanes<L>(t.sq + j, sq);
+            storeLanes<L>(t.cq + j, cq);
+        }
+    }
+    RatioLanes<L> in;
+    in.zr = splat<D>(run.zr);
+    in.zi = splat<D>(run.zi);
+    in.wr = splat<D>(run.wr);
+    in.wi = splat<D>(run.wi);
+    in.R = splat<D>(run.R);
+    in.A = splat<D>(run.A);
+    if (!Rotating) {
+        sinCosPath<L, Hq>(splat<D>(run.comb), in.sq, in.cq);
+    }
+    for (int32_t j = 0; j < run.count; j += L::W) {
+        if (Rotating) {
+            in.sq = loadLanes<L>(t.sq + j);
+            in.cq = loadLanes<L>(t.cq + j);
+        }
+        const D level = Fading ? loadLanes<L>(run.levels + j) : splat<D>(run.level);
+        D f, s;
+        closedForm<L, OneSided>(t, j, in, f, s);
+        const int32_t lanes = run.count - j < L::W ? run.count - j : L::W;
+        storeOutputs<L>(f * (level * run.sign1), s * (level * run.sign2), first, second, j, lanes);
+    }
+}
+
+template <class L, bool Hq, bool OneSided>
+void heldRunPass(const HeldRun &run, float *first, float *second) {
+    const bool fading = run.levels != nullptr;
+    if (run.combStep != 0.0) {
+        fading ? heldRunLanes<L, Hq, OneSided, true, true>(run, first, second)
+               : heldRunLanes<L, Hq, OneSided, true, false>(run, first, second);
+    } else {
+        fading ? heldRunLanes<L, Hq, OneSided, false, true>(run, first, second)
+               : heldRunLanes<L, Hq, OneSided, false, false>(run, first, second);
+    }
+}
+
+// Lanes [j, j + W) of a mask as bits j.. of a word.
+template <class L> inline uint64_t laneBits(typename L::I mask, int32_t j) {
+    uint64_t out = 0;
+    for (int32_t l = 0; l < L::W; ++l) {
+        out |= static_cast<uint64_t>(mask[l] & 1) << (j + l);
+    }
+    return out;
+}
+
+// The gathered samples in two stages: their sines; then W lanes at a time each lane's ratio,
+// comb and power, the closed form and the outputs.
+template <class L, bool Hq, bool OneSided>
+uint64_t movingPass(const LaneBlock &b, float *first, float *second) {
+    using D = typename L::D;
+    using I = typename L::I;
+    SineLanes t;
+    for (int32_t j = 0; j < b.count; j += L::W) {
+        sinesOf<L, Hq>(loadLanes<L>(b.phiC + j), loadLanes<L>(b.phiM + j), loadLanes<L>(b.K + j), t,
+                       j);
+    }
+    uint64_t reported = 0;
+    for (int32_t j = 0; j < b.count; j += L::W) {
+        RatioLanes<L> in;
+        D sC, cC;
+        const D C = loadLanes<L>(b.C + j);
+        const D K = loadLanes<L>(b.K + j);
+        sinCosPath<L, Hq>(C, sC, cC);
+        sinCosPath<L, Hq>(loadLanes<L>(b.phiQ + j), in.sq, in.cq);
+        in.A = loadLanes<L>(b.A + j);
+        in.zr = in.A * cC;
+        in.zi = in.A * sC;
+        I kept;
+        if (Hq) {
+            I inRange;
+            hqPowerLanes<L>(in.A, C, K, in.wr, in.wi, in.R, inRange);
+            kept = inRange & withinLanes<L>(in.R, DOMINANT_POWER_LIMIT);
+        } else {
+            fastPowerLanes<L>(in.zr, in.zi, K, in.wr, in.wi, in.R);
+            kept = withinLanes<L>(in.R, DOMINANT_POWER_LIMIT);
+        }
+        reported |= laneBits<L>(~kept, j);
+        D f, s;
+        closedForm<L, OneSided>(t, j, in, f, s);
+        storeOutputs<L>(f * loadLanes<L>(b.gain1 + j), s * loadLanes<L>(b.gain2 + j), first, second,
+                        j, L::W);
+    }
+    return reported;
+}
+
+template <class L> void sinCosBatch(const double *angle, double *sinOut, double *cosOut, int32_t n) {
+    for (int32_t j = 0; j < n; j += L::W) {
+        typename L::D s, c;
+        sinCosRadianLanes<L>(loadLanes<L>(angle + j), s, c);
+        std::memcpy(sinOut + j, &s, sizeof s);
+        std::memcpy(cosOut + j, &c, sizeof c);
+    }
+}
+
+// The passes of a lane type.
+template <class L> constexpr LanePasses passesOf() {
+    return {{{&heldRunPass<L, false, false>, &heldRunPass<L, false, true>},
+             {&heldRunPass<L, true, false>, &heldRunPass<L, true, true>}},
+            {{&movingPass<L, false, false>, &movingPass<L, false, true>},
+             {&movingPass<L, true, false>, &movingPass<L, true, true>}},
+            &sinCosBatch<L>};
+}
+
+} // namespace
+
+#endif

@@ -1,0 +1,77 @@
+// The closed-form sum over vector lanes: per vector unit, a pass for a held run (a sub-block
+// whose inputs hold one value throughout, so that its phases and level follow from their starts
+// and steps) and a pass for the gathered samples of a moving sub-block. Each computes, lane by
+// lane, what signal/partial_sum.h's partialSum computes for one sample.
+#pragma once
+
+#include <cstdint>
+
+#include "kernels/cpu_features.h"
+
+// Samples per sub-block: the stack scratch of a moving one is about 5 KB.
+constexpr int32_t LANE_BLOCK = 64;
+
+// A run of 1..LANE_BLOCK samples with every input held. Sample i (from 0) sounds with the
+// phases wrap(start + i step), the level `level` or, while the voice fades, levels[i], and
+// sample 0's ratio, count and power.
+struct HeldRun {
+    double carrier, carrierStep; // half-turns: sample 0's phase, the step per sample
+    double spacing, spacingStep;
+    double comb, combStep; // sample 0's comb phase (after its update); step 0 with "cyclic" off
+    double level;          // every sample's level, unless levels is given
+    const double *levels;  // null, or each sample's level while the voice fades
+    double sign1, sign2;     // the factors of the two signals
+    double A, zr, zi, K;     // ratio, z = A e^(i pi C), partial count
+    double wr, wi, R;        // z^(K+1) and the normalisation magnitude, |R| <= 2^400
+    int32_t count;
+};
+
+// The sounding samples of a moving sub-block, lane j for the j-th of them: the inputs of
+// partialSum and the factors level * sign of the two outputs. Lanes from `count` up to the next
+// multiple of 8 repeat the last sample.
+struct LaneBlock {
+    alignas(64) double phiC[LANE_BLOCK]; // carrier phase, half-turns
+    alignas(64) double phiM[LANE_BLOCK]; // spacing phase, half-turns
+    alignas(64) double phiQ[LANE_BLOCK]; // comb phase, half-turns
+    alignas(64) double C[LANE_BLOCK];    // comb step, half-turns per partial
+    alignas(64) double A[LANE_BLOCK];    // amplitude ratio
+    alignas(64) double K[LANE_BLOCK];    // partial count, an integer >= 0
+    alignas(64) double gain1[LANE_BLOCK];
+    alignas(64) double gain2[LANE_BLOCK];
+    int32_t count; // 1..LANE_BLOCK
+};
+
+// Bits 0..count-1 of a lane mask, count in 0..LANE_BLOCK. Static, like the maths headers'
+// functions: each file compiles its own copy.
+static inline uint64_t lanesUpTo(int32_t count) {
+    return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+}
+
+// Writes the run's samples 0..count-1 of both outputs, after the gains and audibleSample's rule.
+using HeldRunPass = void (*)(const HeldRun &run, float *first, float *second);
+
+// Writes lane j's two outputs to first[j] and second[j] for every lane of the padded count,
+// forming each lane's power z^(K+1). Returns bit j for a lane whose power dominates (|R| > 2^400,
+// or R not finite) or, on the "hq" path, whose angle gamma = (K + 1) C pi is beyond the vector
+// sine: those lanes' outputs are meaningless, and the caller evaluates them with partialSum.
+using MovingPass = uint64_t (*)(const LaneBlock &block, float *first, float *second);
+
+// sin and cos of n angles in radians (|a| below 1.6e6) with the "hq" vector sine, n a multiple
+// of 8; for its tests.
+using SinCosLanes = void (*)(const double *angle, double *sinOut, double *cosOut, int32_t n);
+
+// The passes of one vector unit, [hq][oneSided].
+struct LanePasses {
+    HeldRunPass held[2][2];
+    MovingPass moving[2][2];
+    SinCosLanes sinCos;
+};
+
+// The passes of a unit; null for VectorUnit::None and above WIDEST_BUILT_UNIT.
+const LanePasses *lanePasses(VectorUnit unit);
+
+// The passes of each unit, from that unit's file. Use only when widestVectorUnit() reports that
+// unit or a wider one. AVX512_PASSES exists only where WIDEST_BUILT_UNIT is Avx512 (x86-64).
+extern const LanePasses SSE2_PASSES;
+extern const LanePasses AVX2_PASSES;
+extern const LanePasses AVX512_PASSES;

@@ -1,0 +1,52 @@
+// The lane passes on AVX-512 (F, DQ, BW, VL): eight double lanes, the float kernel in eight
+// float lanes. Only the functions after the target pragma use AVX-512; every header with
+// external inline functions is included before it, so no copy of those is emitted here with
+// wider instructions than the rest of the library. Built for x86-64 only: the 32-bit builds stop
+// at AVX2 (WIDEST_BUILT_UNIT).
+#include "oscillator/lanes/lane_passes.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "kernels/lanes.h"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))),        \
+                             apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl", "fpmath=sse")
+#endif
+
+#include "oscillator/lanes/closed_form_lanes.h"
+
+namespace {
+
+struct Avx512Lanes : VectorLanes<8> {
+    // Round half to even whatever the rounding mode, like nearestInt: VRNDSCALEPD with
+    // immediate 8 (nearest, exceptions suppressed), every lane, current rounding control (4) for
+    // the rest. Builtins, not intrinsics: see lanes_avx2.cpp.
+    static D roundHalfEven(D v) { return __builtin_ia32_rndscalepd_mask(v, 0x8, D{}, 0xff, 4); }
+    // Correctly rounded, as std::sqrt is: VSQRTPD in the current rounding direction (4); GCC's
+    // builtin takes a merge source and a mask, clang's neither.
+    static D sqrt(D v) {
+#if defined(__clang__)
+        return __builtin_ia32_sqrtpd512(v, 4);
+#else
+        return __builtin_ia32_sqrtpd512_mask(v, D{}, 0xff, 4);
+#endif
+    }
+};
+
+} // namespace
+
+const LanePasses AVX512_PASSES = passesOf<Avx512Lanes>();
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif

@@ -1,0 +1,361 @@
+// The block render path: per sub-block, held or moving, chosen once.
+//
+// On 32-bit builds everything after the target pragma uses SSE2 doubles (fpmath=sse) instead of
+// x87: this path runs only where a vector unit exists, and its scalar steps and per-sample sums
+// must round as the lanes do. The headers with external inline functions (the standard
+// library's and ours) come before the pragma, so no copy of theirs is emitted here with SSE2
+// code; the maths headers after it have internal linkage.
+#include "kernels/cpu_features.h"
+#include "oscillator/lanes/lane_passes.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#if defined(__i386__)
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
+#else
+#pragma GCC target("sse2", "fpmath=sse")
+#endif
+#endif
+
+#include "kernels/sin_cos_pi4.h"
+#include "oscillator/render/render_blocks.h"
+#include "oscillator/render/render_samples.h"
+#include "oscillator/signal/complex_power.h"
+#include "oscillator/signal/partial_sum.h"
+
+namespace {
+
+// The "hq" vector sine reduces by multiples of pi/2 exactly up to 2^20 of them; angles (in
+// half-turns) beyond this bound take the per-sample sum.
+constexpr double HQ_LANES_PHASE_LIMIT = 1e5;
+
+uint64_t bitsOf(double x) {
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+// True when each input the steps read holds one bit pattern over [begin, end): each element
+// equal to the next one, compared as bytes.
+bool inputsHeld(const BlockIo &io, int32_t begin, int32_t end) {
+    const float *const pins[] = {io.fc,     io.fm1,      io.a,        io.gate,
+                                 io.detune, io.combfreq, io.combphase};
+    const size_t bytes = static_cast<size_t>(end - begin - 1) * sizeof(float);
+    for (const float *p : pins) {
+        if (std::memcmp(p + begin, p + begin + 1, bytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The level after n steps of levelAfterStep; each step's level into `levels` where given. The
+// steps are the per-sample loop's own, so a fading voice falls silent at the same sample.
+double levelAfterSteps(double level, double decayStep, int32_t n, double *levels = nullptr) {
+    if (decayStep == 0.0 && level > 0.0) {
+        return level;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        level = levelAfterStep(level, decayStep);
+        if (levels != nullptr) {
+            levels[i] = level;
+        }
+    }
+    return level;
+}
+
+// The start of the binade of a positive normal double: the power of two at or below it.
+double binadeStart(double a) {
+    uint64_t b;
+    std::memcpy(&b, &a, sizeof b);
+    b &= 0x7ff0000000000000u;
+    std::memcpy(&a, &b, sizeof a);
+    return a;
+}
+
+// A phase after n advances by `step`, each wrapped: the per-sample loop's running sum, bit for
+// bit. A step of at most 1 leaves every sum within [-2, 2], where the one-step wrap is the
+// complete one. While the phase stays inside one binade, more than two ulps u from its ends,
+// every advance adds the same d = RN_u(step) exactly (the exact sum is within u / 2 of phase +
+// d, on a grid of spacing u), so the steps of such a stretch are taken at once; a step exactly
+// halfway between two multiples of u rounds to even, alternately up and down, and is taken one
+// advance at a time. Near zero, where the binades are narrower than a few steps, so is every
+// advance.
+double phaseAfterSteps(double phase, double step, int32_t n) {
+    if (!(std::fabs(step) <= 1.0)) {
+        for (int32_t i = 0; i < n; ++i) {
+            phase = wrapComplete(phase + step);
+        }
+        return phase;
+    }
+    const double stride = 8.0 * std::fabs(step);
+    while (n > 0) {
+        phase = wrapOnce(phase + step);
+        --n;
+        const double a = std::fabs(phase);
+        if (n < 4 || !(a >= 0x1p-1000)) {
+            continue;
+        }
+        const double lo = binadeStart(a);
+        const double u = lo * 0x1p-52;
+        if (lo < stride) {
+            continue;
+        }
+        const double low = phase > 0.0 ? lo + 2.0 * u : -2.0 * lo + 2.0 * u;
+        const double high = phase > 0.0 ? 2.0 * lo - 2.0 * u : -lo - 2.0 * u;
+        const double d = (phase + step) - phase;
+        if (phase < low || phase > high || std::fabs(step - d) == 0.5 * u) {
+            continue;
+        }
+        if (d == 0.0) {
+            return phase; // every further advance rounds back to the phase itself
+        }
+        const double room = d > 0.0 ? (high - phase) / d : (low - phase) / d;
+        int32_t k = room < static_cast<double>(n) ? static_cast<int32_t>(room) : n;
+        double next = phase + static_cast<double>(k) * d;
+        while (k > 0 && (next < low || next > high)) { // the division's rounding
+            --k;
+            next = phase + static_cast<double>(k) * d;
+        }
+        phase = next;
+        n -= k;
+    }
+    return phase;
+}
+
+// The per-sample loop over [begin, end): the sub-blocks the lanes do not take.
+template <SinePath Path>
+void renderSamplesOf(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
+                     int32_t end, double sign1, double sign2, bool oneSided) {
+    const BlockIo part = blockIoFrom(io, begin);
+    if (oneSided) {
+        renderSamples<Path, true>(st, lc, part, end - begin, sign1, sign2);
+    } else {
+        renderSamples<Path, false>(st, lc, part, end - begin, sign1, sign2);
+    }
+}
+
+// The ratio's cache for (a, c, k) on the path.
+template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
+    if (k == r.K && r.hq == Hq && bitsOf(a) == r.A && bitsOf(c) == r.C) {
+        return;
+    }
+    r.A = bitsOf(a);
+    r.C = bitsOf(c);
+    r.K = k;
+    r.hq = Hq;
+    double sC, cC;
+    if (Hq) {
+        sC = std::sin(c * PI_D);
+        cC = std::cos(c * PI_D);
+    } else {
+        double unused[6];
+        sinCosPi4(c, sC, cC, c, unused[0], unused[1], c, unused[2], unused[3], c, unused[4],
+                  unused[5]);
+    }
+    r.zr = a * cC;
+    r.zi = a * sC;
+    const PowerOfRatio w = Hq ? hqPower(a, c, k) : fastPower(r.zr, r.zi, k);
+    r.wr = w.wr;
+    r.wi = w.wi;
+    r.R = w.R;
+}
+
+// A held sub-block. Its first sample's steps give every sample's branches and values: the
+// pitch, spacing, count, ratio and comb of all, or the silence of all. Its phases and level move
+// by their steps, formed in the lanes from the state at the start; the state at the end is
+// formed the same way.
+template <bool Hq>
+void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
+                int32_t end, double sign1, double sign2, bool oneSided, const LanePasses &passes,
+                HeldRatio &ratio) {
+    const int32_t n = end - begin;
+    const LoopState before = st;
+    SoundingSample s;
+    if (!stepToSynthesis(st, lc, io, begin, s)) {
+        std::memset(io.first + begin, 0, static_cast<size_t>(n) * sizeof(float));
+        std::memset(io.second + begin, 0, static_cast<size_t>(n) * sizeof(float));
+        st.level = levelAfterSteps(before.level, lc.decayStep, n);
+        return;
+    }
+    formRatio<Hq>(ratio, s.A, s.C, s.K);
+    const double L = HQ_LANES_PHASE_LIMIT;
+    const bool inLanes = std::fabs(ratio.R) <= DOMINANT_POWER_LIMIT &&
+                         (!Hq || (static_cast<double>(s.K) <= L && std::fabs(s.C) <= L &&
+                                  std::fabs(s.phiQ) <= L));
+    if (!inLanes) {
+        st = before;
+        renderSamplesOf<Hq ? SinePath::Hq : SinePath::FastSse>(st, lc, io, begin, end, sign1,
+                                                                sign2, oneSided);
+        return;
+    }
+    // The lanes form sample i's phases as start + i step, within a few ulps of the running
+    // sums. After the run the carrier and the comb phase are formed the same way: they drift
+    // from the running sums by about 1e-17 half-turns per sample, and an output moves by about pi
+    // times that. The spacing phase is the running sum itself, bit for bit: the K-th partial
+    // turns K times as fast, and so would its drift.
+    const double spacingStep = s.delta * lc.twoOverSr;
+    HeldRun run;
+    run.carrier = before.carrier;
+    run.carrierStep = wrapComplete(s.f1 * lc.twoOverSr);
+    run.spacing = before.spacing;
+    run.spacingStep = wrapComplete(spacingStep);
+    run.comb = s.phiQ;
+    run.combStep = lc.combFollows ? 0.0
+                                  : wrapComplete(lc.twoOverSr *
+                                                 static_cast<double>(io.combphase[begin]) *
+                                                 COMB_ROTATION_HZ);
+    // A held level is every sample's; a fading one steps down sample by sample.
+    alignas(64) double levels[LANE_BLOCK];
+    const bool fading = !(lc.decayStep == 0.0);
+    st.level = levelAfterSteps(before.level, lc.decayStep, n, fading ? levels : nullptr);
+    for (int32_t i = n; fading && i % 8 != 0; ++i) {
+        levels[i] = levels[n - 1]; // the lanes past the run's end read real levels too
+    }
+    run.level = st.level;
+    run.levels = fading ? levels : nullptr;
+    run.sign1 = sign1;
+    run.sign2 = sign2;
+    run.A = s.A;
+    run.zr = ratio.zr;
+    run.zi = ratio.zi;
+    run.K = static_cast<double>(s.K);
+    run.wr = ratio.wr;
+    run.wi = ratio.wi;
+    run.R = ratio.R;
+    run.count = n;
+    passes.held[Hq ? 1 : 0][oneSided ? 1 : 0](run, io.first + begin, io.second + begin);
+
+    const double steps = static_cast<double>(n);
+    st.carrier = wrapComplete(run.carrier + steps * run.carrierStep);
+    st.spacing = phaseAfterSteps(before.spacing, spacingStep, n);
+    if (!lc.combFollows) {
+        st.comb = wrapComplete(run.comb + (steps - 1.0) * run.combStep);
+    }
+}
+
+// The per-sample sum of one sample, times its gains, to the outputs.
+template <SinePath Path>
+void perSampleSum(const SoundingSample &s, bool oneSided, double gain1, double gain2,
+                  float &first, float &second) {
+    const PartialSumOut o = partialSum<Path>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, oneSided);
+    first = audibleSample(o.first * gain1);
+    second = audibleSample(o.second * gain2);
+}
+
+bool withinHqLanes(const SoundingSample &s) {
+    const double L = HQ_LANES_PHASE_LIMIT;
+    return std::fabs(s.phiC) <= L && std::fabs(s.phiM) <= L && std::fabs(s.phiQ) <= L &&
+           std::fabs(s.C) <= L && std::fabs(static_cast<double>(s.K) * s.phiM) <= L;
+}
+
+void gather(LaneBlock &b, const SoundingSample &s, double gain1, double gain2) {
+    const int32_t j = b.count++;
+    b.phiC[j] = s.phiC;
+    b.phiM[j] = s.phiM;
+    b.phiQ[j] = s.phiQ;
+    b.C[j] = s.C;
+    b.A[j] = s.A;
+    b.K[j] = static_cast<double>(s.K);
+    b.gain1[j] = gain1;
+    b.gain2[j] = gain2;
+}
+
+// Lanes up to the next multiple of 8 repeat the last sample, so every lane holds real inputs.
+void pad(LaneBlock &b) {
+    const int32_t last = b.count - 1;
+    for (int32_t j = b.count; j % 8 != 0; ++j) {
+        b.phiC[j] = b.phiC[last];
+        b.phiM[j] = b.phiM[last];
+        b.phiQ[j] = b.phiQ[last];
+        b.C[j] = b.C[last];
+        b.A[j] = b.A[last];
+        b.K[j] = b.K[last];
+        b.gain1[j] = b.gain1[last];
+        b.gain2[j] = b.gain2[last];
+    }
+}
+
+// A moving sub-block: every sample's steps, as the per-sample loop takes them; the sounding
+// samples' sums in the lanes, except where the lanes report a power or an angle they cannot take.
+template <bool Hq>
+void renderMoving(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
+                  int32_t end, double sign1, double sign2, bool oneSided,
+                  const LanePasses &passes) {
+    constexpr SinePath PATH = Hq ? SinePath::Hq : SinePath::FastSse;
+    LaneBlock block;
+    block.count = 0;
+    int32_t index[LANE_BLOCK];
+    for (int32_t i = begin; i < end; ++i) {
+        SoundingSample s;
+        if (!stepToSynthesis(st, lc, io, i, s)) {
+            io.first[i] = io.second[i] = 0.0f;
+            continue;
+        }
+        if (Hq && !withinHqLanes(s)) {
+            perSampleSum<PATH>(s, oneSided, st.level * sign1, st.level * sign2, io.first[i],
+                               io.second[i]);
+        } else {
+            index[block.count] = i;
+            gather(block, s, st.level * sign1, st.level * sign2);
+        }
+        advancePhases(st, s, lc.twoOverSr);
+    }
+    if (block.count == 0) {
+        return;
+    }
+    pad(block);
+    // Every sample of the sub-block gathered, in whole groups of 8: straight into the host's
+    // buffers (the sub-block's inputs are all read by now).
+    float first[LANE_BLOCK], second[LANE_BLOCK];
+    const bool direct = block.count == end - begin && block.count % 8 == 0;
+    float *const out1 = direct ? io.first + begin : first;
+    float *const out2 = direct ? io.second + begin : second;
+    uint64_t again =
+        passes.moving[Hq ? 1 : 0][oneSided ? 1 : 0](block, out1, out2) & lanesUpTo(block.count);
+    for (; again != 0; again &= again - 1) {
+        const int32_t j = __builtin_ctzll(again);
+        const SoundingSample s = {block.phiC[j], block.phiM[j], block.phiQ[j], block.C[j],
+                                  block.A[j],    static_cast<int32_t>(block.K[j]), 0.0, 0.0};
+        perSampleSum<PATH>(s, oneSided, block.gain1[j], block.gain2[j], out1[j], out2[j]);
+    }
+    for (int32_t j = 0; !direct && j < block.count; ++j) {
+        io.first[index[j]] = first[j];
+        io.second[index[j]] = second[j];
+    }
+}
+
+template <bool Hq>
+void renderBlocksOf(LoopState &st, HeldRatio &ratio, const LoopConstants &lc, const BlockIo &io,
+                    int32_t sampleCount, double sign1, double sign2, bool oneSided,
+                    const LanePasses &passes) {
+    for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
+        const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
+        if (inputsHeld(io, begin, end)) {
+            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio);
+        } else {
+            renderMoving<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes);
+        }
+    }
+}
+
+} // namespace
+
+void renderBlocks(LoopState &st, HeldRatio &ratio, const LoopConstants &lc, const BlockIo &io,
+                  int32_t sampleCount, double sign1, double sign2, bool hq, bool oneSided,
+                  const LanePasses &passes) {
+    if (hq) {
+        renderBlocksOf<true>(st, ratio, lc, io, sampleCount, sign1, sign2, oneSided, passes);
+    } else {
+        renderBlocksOf<false>(st, ratio, lc, io, sampleCount, sign1, sign2, oneSided, passes);
+    }
+}
+
+#if defined(__i386__) && defined(__clang__)
+#pragma clang attribute pop
+#endif
