@@ -21,6 +21,10 @@ template <class L> inline typename L::D loadLanes(const double *p) {
     return v;
 }
 
+template <class L> inline void storeLanes(double *p, typename L::D v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
 // x in every lane; x - (+0.0) keeps the sign of a zero x.
 template <class V, class T> inline V splat(T x) {
     return x - V{};

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "kernels/sin_cos_lanes.h"
+#include "oscillator/lanes/inputs_lanes.h"
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/lanes/power_lanes.h"
 
@@ -28,8 +29,8 @@ inline void sinCosPath(typename L::D x, typename L::D &sinOut, typename L::D &co
 
 // The same for the carrier and spacing phases together.
 template <class L, bool Hq>
-inline void sinCosPathPair(typename L::D x1, typename L::D x2, typename L::D &s1,
-                           typename L::D &c1, typename L::D &s2, typename L::D &c2) {
+inline void sinCosPathPair(typename L::D x1, typename L::D x2, typename L::D &s1, typename L::D &c1,
+                           typename L::D &s2, typename L::D &c2) {
     if (Hq) {
         sinCosRadianLanes<L>(x1 * PI_D, s1, c1);
         sinCosRadianLanes<L>(x2 * PI_D, s2, c2);
@@ -51,25 +52,23 @@ inline void sinCosPathOfMultiple(typename L::D K, typename L::D phiM, typename L
 
 // What the sum takes besides the sines of the carrier and spacing phases: z, its power, the comb
 // phase's sine and cosine, the ratio.
-template <class L> struct RatioLanes {
-    typename L::D zr, zi, wr, wi, R, sq, cq, A;
-};
+template <class L> struct RatioLanes { typename L::D zr, zi, wr, wi, R, sq, cq, A; };
 
 // The sines and cosines of a sub-block's samples, a stage's output and the next one's input:
 // carrier (c), spacing (m), K times the spacing (K) and the comb phase (q). Lanes past the
-// sub-block's end hold real values too (multiples of the widest width are formed).
-struct SineLanes {
-    alignas(64) double sc[LANE_BLOCK], cc[LANE_BLOCK], sm[LANE_BLOCK], cm[LANE_BLOCK];
-    alignas(64) double sK[LANE_BLOCK], cK[LANE_BLOCK], sq[LANE_BLOCK], cq[LANE_BLOCK];
+// sub-block's end hold real values too (multiples of the widest width are formed). Aligned to
+// whole cache lines for the wide units; on SSE2 to doubles only, so that no legacy-SSE
+// instruction takes an operand from it that must be 16-byte aligned (the 32-bit Windows stack
+// is aligned to 4, and the alignment check proves no indexed operand).
+template <class L> struct SineLanes {
+    static constexpr size_t ALIGN = L::W >= 4 ? 64 : alignof(double);
+    alignas(ALIGN) double sc[LANE_BLOCK], cc[LANE_BLOCK], sm[LANE_BLOCK], cm[LANE_BLOCK];
+    alignas(ALIGN) double sK[LANE_BLOCK], cK[LANE_BLOCK], sq[LANE_BLOCK], cq[LANE_BLOCK];
 };
-
-template <class L> inline void storeLanes(double *p, typename L::D v) {
-    std::memcpy(p, &v, sizeof v);
-}
 
 // partialSum for W lanes away from its dominant branch, before the gains, from the lanes' sines.
 template <class L, bool OneSided>
-[[gnu::always_inline]] inline void closedForm(const SineLanes &t, int32_t j,
+[[gnu::always_inline]] inline void closedForm(const SineLanes<L> &t, int32_t j,
                                               const RatioLanes<L> &in, typename L::D &first,
                                               typename L::D &second) {
     using D = typename L::D;
@@ -106,8 +105,8 @@ template <class L, bool OneSided>
 
 // The sines of the carrier and spacing phases of lanes [j, j + W), and of K times the spacing.
 template <class L, bool Hq>
-[[gnu::always_inline]] inline void sinesOf(typename L::D phiC, typename L::D phiM, typename L::D K, SineLanes &t,
-                    int32_t j) {
+[[gnu::always_inline]] inline void sinesOf(typename L::D phiC, typename L::D phiM, typename L::D K,
+                                           SineLanes<L> &t, int32_t j) {
     using D = typename L::D;
     D sc, cc, sm, cm, sK, cK;
     sinCosPathPair<L, Hq>(phiC, phiM, sc, cc, sm, cm);
@@ -157,63 +156,6 @@ template <class L> inline typename L::D laneIndices(int32_t j) {
     return v;
 }
 
-// The held run in three stages over its lanes, each a short loop whose iterations overlap:
-// phases and their sines; the closed form, gains and outputs. The ratio's part is formed once.
-// Rotating: the comb phase moves ("cyclic" on), its sine taken per lane. Fading: each sample has
-// its level.
-template <class L, bool Hq, bool OneSided, bool Rotating, bool Fading>
-inline void heldRunLanes(const HeldRun &run, float *first, float *second) {
-    using D = typename L::D;
-    SineLanes t;
-    const D K = splat<D>(run.K);
-    const D first0 = laneIndices<L>(0);
-    for (int32_t j = 0; j < run.count; j += L::W) {
-        const D i = first0 + static_cast<double>(j);
-        const D phiC = wrapLanes<L>(run.carrier + i * run.carrierStep);
-        const D phiM = wrapLanes<L>(run.spacing + i * run.spacingStep);
-        sinesOf<L, Hq>(phiC, phiM, K, t, j);
-        if (Rotating) {
-            D sq, cq;
-            sinCosPath<L, Hq>(wrapLanes<L>(run.comb + i * run.combStep), sq, cq);
-            storeLanes<L>(t.sq + j, sq);
-            storeLanes<L>(t.cq + j, cq);
-        }
-    }
-    RatioLanes<L> in;
-    in.zr = splat<D>(run.zr);
-    in.zi = splat<D>(run.zi);
-    in.wr = splat<D>(run.wr);
-    in.wi = splat<D>(run.wi);
-    in.R = splat<D>(run.R);
-    in.A = splat<D>(run.A);
-    if (!Rotating) {
-        sinCosPath<L, Hq>(splat<D>(run.comb), in.sq, in.cq);
-    }
-    for (int32_t j = 0; j < run.count; j += L::W) {
-        if (Rotating) {
-            in.sq = loadLanes<L>(t.sq + j);
-            in.cq = loadLanes<L>(t.cq + j);
-        }
-        const D level = Fading ? loadLanes<L>(run.levels + j) : splat<D>(run.level);
-        D f, s;
-        closedForm<L, OneSided>(t, j, in, f, s);
-        const int32_t lanes = run.count - j < L::W ? run.count - j : L::W;
-        storeOutputs<L>(f * (level * run.sign1), s * (level * run.sign2), first, second, j, lanes);
-    }
-}
-
-template <class L, bool Hq, bool OneSided>
-void heldRunPass(const HeldRun &run, float *first, float *second) {
-    const bool fading = run.levels != nullptr;
-    if (run.combStep != 0.0) {
-        fading ? heldRunLanes<L, Hq, OneSided, true, true>(run, first, second)
-               : heldRunLanes<L, Hq, OneSided, true, false>(run, first, second);
-    } else {
-        fading ? heldRunLanes<L, Hq, OneSided, false, true>(run, first, second)
-               : heldRunLanes<L, Hq, OneSided, false, false>(run, first, second);
-    }
-}
-
 // Lanes [j, j + W) of a mask as bits j.. of a word.
 template <class L> inline uint64_t laneBits(typename L::I mask, int32_t j) {
     uint64_t out = 0;
@@ -223,13 +165,106 @@ template <class L> inline uint64_t laneBits(typename L::I mask, int32_t j) {
     return out;
 }
 
+// z, the power of each lane's ratio and its comb's sine for lanes [j, j + W), into `in`; returns,
+// as bits j.., the lanes whose power dominates or, with "hq", whose gamma is beyond the sine.
+template <class L, bool Hq>
+[[gnu::always_inline]] inline uint64_t ratioLanes(typename L::D A, typename L::D C,
+                                                  typename L::D phiQ, typename L::D K,
+                                                  RatioLanes<L> &in, int32_t j) {
+    using D = typename L::D;
+    using I = typename L::I;
+    D sC, cC;
+    sinCosPath<L, Hq>(C, sC, cC);
+    sinCosPath<L, Hq>(phiQ, in.sq, in.cq);
+    in.A = A;
+    in.zr = A * cC;
+    in.zi = A * sC;
+    I kept;
+    if (Hq) {
+        I inRange;
+        hqPowerLanes<L>(A, C, K, in.wr, in.wi, in.R, inRange);
+        kept = inRange & withinLanes<L>(in.R, DOMINANT_POWER_LIMIT);
+    } else {
+        fastPowerLanes<L>(in.zr, in.zi, K, in.wr, in.wi, in.R);
+        kept = withinLanes<L>(in.R, DOMINANT_POWER_LIMIT);
+    }
+    return laneBits<L>(~kept, j);
+}
+
+// The held run in stages over its lanes, each a short loop whose iterations overlap: the phases
+// and their sines; then the ratio (formed once where it holds), the closed form, gains and
+// outputs. Rotating: a held comb phase moves ("cyclic" on), its sine taken per lane. Fading:
+// each sample has its level. Moving: each sample has its ratio and comb.
+template <class L, bool Hq, bool OneSided, bool Rotating, bool Fading, bool Moving>
+inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
+    using D = typename L::D;
+    SineLanes<L> t;
+    const D K = splat<D>(run.K);
+    const D first0 = laneIndices<L>(0);
+    for (int32_t j = 0; j < run.count; j += L::W) {
+        const D i = first0 + static_cast<double>(j);
+        const D phiC = wrapLanes<L>(run.carrier + i * run.carrierStep);
+        const D phiM = wrapLanes<L>(run.spacing + i * run.spacingStep);
+        sinesOf<L, Hq>(phiC, phiM, K, t, j);
+        if (Rotating && !Moving) {
+            D sq, cq;
+            sinCosPath<L, Hq>(wrapLanes<L>(run.comb + i * run.combStep), sq, cq);
+            storeLanes<L>(t.sq + j, sq);
+            storeLanes<L>(t.cq + j, cq);
+        }
+    }
+    RatioLanes<L> in;
+    if (!Moving) {
+        in.zr = splat<D>(run.zr);
+        in.zi = splat<D>(run.zi);
+        in.wr = splat<D>(run.wr);
+        in.wi = splat<D>(run.wi);
+        in.R = splat<D>(run.R);
+        in.A = splat<D>(run.A);
+        if (!Rotating) {
+            sinCosPath<L, Hq>(splat<D>(run.comb), in.sq, in.cq);
+        }
+    }
+    uint64_t reported = 0;
+    for (int32_t j = 0; j < run.count; j += L::W) {
+        if (Moving) {
+            reported |=
+                ratioLanes<L, Hq>(loadLanes<L>(run.ratios + j), loadLanes<L>(run.combSteps + j),
+                                  loadLanes<L>(run.combPhases + j), K, in, j);
+        } else if (Rotating) {
+            in.sq = loadLanes<L>(t.sq + j);
+            in.cq = loadLanes<L>(t.cq + j);
+        }
+        const D level = Fading ? loadLanes<L>(run.levels + j) : splat<D>(run.level);
+        D f, s;
+        closedForm<L, OneSided>(t, j, in, f, s);
+        const int32_t lanes = run.count - j < L::W ? run.count - j : L::W;
+        storeOutputs<L>(f * (level * run.sign1), s * (level * run.sign2), first, second, j, lanes);
+    }
+    return reported & lanesUpTo(run.count);
+}
+
+template <class L, bool Hq, bool OneSided>
+uint64_t heldRunPass(const HeldRun &run, float *first, float *second) {
+    const bool fading = run.levels != nullptr;
+    if (run.ratios != nullptr) {
+        return fading ? heldRunLanes<L, Hq, OneSided, false, true, true>(run, first, second)
+                      : heldRunLanes<L, Hq, OneSided, false, false, true>(run, first, second);
+    }
+    if (run.combStep != 0.0) {
+        return fading ? heldRunLanes<L, Hq, OneSided, true, true, false>(run, first, second)
+                      : heldRunLanes<L, Hq, OneSided, true, false, false>(run, first, second);
+    }
+    return fading ? heldRunLanes<L, Hq, OneSided, false, true, false>(run, first, second)
+                  : heldRunLanes<L, Hq, OneSided, false, false, false>(run, first, second);
+}
+
 // The gathered samples in two stages: their sines; then W lanes at a time each lane's ratio,
 // comb and power, the closed form and the outputs.
 template <class L, bool Hq, bool OneSided>
 uint64_t movingPass(const LaneBlock &b, float *first, float *second) {
     using D = typename L::D;
-    using I = typename L::I;
-    SineLanes t;
+    SineLanes<L> t;
     for (int32_t j = 0; j < b.count; j += L::W) {
         sinesOf<L, Hq>(loadLanes<L>(b.phiC + j), loadLanes<L>(b.phiM + j), loadLanes<L>(b.K + j), t,
                        j);
@@ -237,24 +272,8 @@ uint64_t movingPass(const LaneBlock &b, float *first, float *second) {
     uint64_t reported = 0;
     for (int32_t j = 0; j < b.count; j += L::W) {
         RatioLanes<L> in;
-        D sC, cC;
-        const D C = loadLanes<L>(b.C + j);
-        const D K = loadLanes<L>(b.K + j);
-        sinCosPath<L, Hq>(C, sC, cC);
-        sinCosPath<L, Hq>(loadLanes<L>(b.phiQ + j), in.sq, in.cq);
-        in.A = loadLanes<L>(b.A + j);
-        in.zr = in.A * cC;
-        in.zi = in.A * sC;
-        I kept;
-        if (Hq) {
-            I inRange;
-            hqPowerLanes<L>(in.A, C, K, in.wr, in.wi, in.R, inRange);
-            kept = inRange & withinLanes<L>(in.R, DOMINANT_POWER_LIMIT);
-        } else {
-            fastPowerLanes<L>(in.zr, in.zi, K, in.wr, in.wi, in.R);
-            kept = withinLanes<L>(in.R, DOMINANT_POWER_LIMIT);
-        }
-        reported |= laneBits<L>(~kept, j);
+        reported |= ratioLanes<L, Hq>(loadLanes<L>(b.A + j), loadLanes<L>(b.C + j),
+                                      loadLanes<L>(b.phiQ + j), loadLanes<L>(b.K + j), in, j);
         D f, s;
         closedForm<L, OneSided>(t, j, in, f, s);
         storeOutputs<L>(f * loadLanes<L>(b.gain1 + j), s * loadLanes<L>(b.gain2 + j), first, second,
@@ -263,7 +282,8 @@ uint64_t movingPass(const LaneBlock &b, float *first, float *second) {
     return reported;
 }
 
-template <class L> void sinCosBatch(const double *angle, double *sinOut, double *cosOut, int32_t n) {
+template <class L>
+void sinCosBatch(const double *angle, double *sinOut, double *cosOut, int32_t n) {
     for (int32_t j = 0; j < n; j += L::W) {
         typename L::D s, c;
         sinCosRadianLanes<L>(loadLanes<L>(angle + j), s, c);
@@ -278,6 +298,7 @@ template <class L> constexpr LanePasses passesOf() {
              {&heldRunPass<L, true, false>, &heldRunPass<L, true, true>}},
             {{&movingPass<L, false, false>, &movingPass<L, false, true>},
              {&movingPass<L, true, false>, &movingPass<L, true, true>}},
+            &ratioInputsLanes<L>,
             &sinCosBatch<L>};
 }
 

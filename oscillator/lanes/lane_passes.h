@@ -11,18 +11,22 @@
 // Samples per sub-block: the stack scratch of a moving one is about 5 KB.
 constexpr int32_t LANE_BLOCK = 64;
 
-// A run of 1..LANE_BLOCK samples with every input held. Sample i (from 0) sounds with the
-// phases wrap(start + i step), the level `level` or, while the voice fades, levels[i], and
-// sample 0's ratio, count and power.
+// A run of 1..LANE_BLOCK samples whose pitch, spacing and gate hold. Sample i (from 0) sounds with
+// the phases wrap(start + i step), the level `level` or, while the voice fades, levels[i], and
+// sample 0's count; with sample 0's ratio, comb and power too where every input holds, or else
+// each sample's own ratio, comb step and comb phase, and a power formed per lane.
 struct HeldRun {
     double carrier, carrierStep; // half-turns: sample 0's phase, the step per sample
     double spacing, spacingStep;
     double comb, combStep; // sample 0's comb phase (after its update); step 0 with "cyclic" off
     double level;          // every sample's level, unless levels is given
     const double *levels;  // null, or each sample's level while the voice fades
-    double sign1, sign2;     // the factors of the two signals
-    double A, zr, zi, K;     // ratio, z = A e^(i pi C), partial count
-    double wr, wi, R;        // z^(K+1) and the normalisation magnitude, |R| <= 2^400
+    double sign1, sign2;   // the factors of the two signals
+    double A, zr, zi, K;   // ratio, z = A e^(i pi C), partial count
+    double wr, wi, R;      // z^(K+1) and the normalisation magnitude, |R| <= 2^400
+    // Null where the ratio and comb hold; else each sample's A, comb step and comb phase (padded
+    // to a multiple of 8), in place of A, zr, zi, wr, wi, R, comb and combStep.
+    const double *ratios, *combSteps, *combPhases;
     int32_t count;
 };
 
@@ -48,13 +52,20 @@ static inline uint64_t lanesUpTo(int32_t count) {
 }
 
 // Writes the run's samples 0..count-1 of both outputs, after the gains and audibleSample's rule.
-using HeldRunPass = void (*)(const HeldRun &run, float *first, float *second);
+// Where the ratio moves, returns bit i for a sample whose power dominates or, with "hq", whose
+// gamma is beyond the vector sine, as MovingPass does; 0 where it holds.
+using HeldRunPass = uint64_t (*)(const HeldRun &run, float *first, float *second);
 
 // Writes lane j's two outputs to first[j] and second[j] for every lane of the padded count,
 // forming each lane's power z^(K+1). Returns bit j for a lane whose power dominates (|R| > 2^400,
 // or R not finite) or, on the "hq" path, whose angle gamma = (K + 1) C pi is beyond the vector
 // sine: those lanes' outputs are meaningless, and the caller evaluates them with partialSum.
 using MovingPass = uint64_t (*)(const LaneBlock &block, float *first, float *second);
+
+// Samples [0, n) of "a", "combfreq" and "combphase" to each one's amplitude ratio and comb step,
+// and where `phases` is given the comb phase of "cyclic" off: partial_shape.h's functions.
+using RatioInputs = void (*)(const float *a, const float *combfreq, const float *combphase,
+                             int32_t n, double *A, double *C, double *phases);
 
 // sin and cos of n angles in radians (|a| below 1.6e6) with the "hq" vector sine, n a multiple
 // of 8; for its tests.
@@ -64,6 +75,7 @@ using SinCosLanes = void (*)(const double *angle, double *sinOut, double *cosOut
 struct LanePasses {
     HeldRunPass held[2][2];
     MovingPass moving[2][2];
+    RatioInputs ratioInputs;
     SinCosLanes sinCos;
 };
 

@@ -12,7 +12,7 @@ struct BlockIo {
 
 // The same buffers from sample `begin` on.
 static inline BlockIo blockIoFrom(const BlockIo &io, int32_t begin) {
-    return {io.fc + begin,       io.fm1 + begin,      io.a + begin,
-            io.gate + begin,     io.detune + begin,   io.combfreq + begin,
-            io.combphase + begin, io.first + begin,   io.second + begin};
+    return {io.fc + begin,        io.fm1 + begin,    io.a + begin,
+            io.gate + begin,      io.detune + begin, io.combfreq + begin,
+            io.combphase + begin, io.first + begin,  io.second + begin};
 }

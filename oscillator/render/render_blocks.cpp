@@ -166,83 +166,10 @@ template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
     r.R = w.R;
 }
 
-// A held sub-block. Its first sample's steps give every sample's branches and values: the
-// pitch, spacing, count, ratio and comb of all, or the silence of all. Its phases and level move
-// by their steps, formed in the lanes from the state at the start; the state at the end is
-// formed the same way.
-template <bool Hq>
-void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
-                int32_t end, double sign1, double sign2, bool oneSided, const LanePasses &passes,
-                HeldRatio &ratio) {
-    const int32_t n = end - begin;
-    const LoopState before = st;
-    SoundingSample s;
-    if (!stepToSynthesis(st, lc, io, begin, s)) {
-        std::memset(io.first + begin, 0, static_cast<size_t>(n) * sizeof(float));
-        std::memset(io.second + begin, 0, static_cast<size_t>(n) * sizeof(float));
-        st.level = levelAfterSteps(before.level, lc.decayStep, n);
-        return;
-    }
-    formRatio<Hq>(ratio, s.A, s.C, s.K);
-    const double L = HQ_LANES_PHASE_LIMIT;
-    const bool inLanes = std::fabs(ratio.R) <= DOMINANT_POWER_LIMIT &&
-                         (!Hq || (static_cast<double>(s.K) <= L && std::fabs(s.C) <= L &&
-                                  std::fabs(s.phiQ) <= L));
-    if (!inLanes) {
-        st = before;
-        renderSamplesOf<Hq ? SinePath::Hq : SinePath::FastSse>(st, lc, io, begin, end, sign1,
-                                                                sign2, oneSided);
-        return;
-    }
-    // The lanes form sample i's phases as start + i step, within a few ulps of the running
-    // sums. After the run the carrier and the comb phase are formed the same way: they drift
-    // from the running sums by about 1e-17 half-turns per sample, and an output moves by about pi
-    // times that. The spacing phase is the running sum itself, bit for bit: the K-th partial
-    // turns K times as fast, and so would its drift.
-    const double spacingStep = s.delta * lc.twoOverSr;
-    HeldRun run;
-    run.carrier = before.carrier;
-    run.carrierStep = wrapComplete(s.f1 * lc.twoOverSr);
-    run.spacing = before.spacing;
-    run.spacingStep = wrapComplete(spacingStep);
-    run.comb = s.phiQ;
-    run.combStep = lc.combFollows ? 0.0
-                                  : wrapComplete(lc.twoOverSr *
-                                                 static_cast<double>(io.combphase[begin]) *
-                                                 COMB_ROTATION_HZ);
-    // A held level is every sample's; a fading one steps down sample by sample.
-    alignas(64) double levels[LANE_BLOCK];
-    const bool fading = !(lc.decayStep == 0.0);
-    st.level = levelAfterSteps(before.level, lc.decayStep, n, fading ? levels : nullptr);
-    for (int32_t i = n; fading && i % 8 != 0; ++i) {
-        levels[i] = levels[n - 1]; // the lanes past the run's end read real levels too
-    }
-    run.level = st.level;
-    run.levels = fading ? levels : nullptr;
-    run.sign1 = sign1;
-    run.sign2 = sign2;
-    run.A = s.A;
-    run.zr = ratio.zr;
-    run.zi = ratio.zi;
-    run.K = static_cast<double>(s.K);
-    run.wr = ratio.wr;
-    run.wi = ratio.wi;
-    run.R = ratio.R;
-    run.count = n;
-    passes.held[Hq ? 1 : 0][oneSided ? 1 : 0](run, io.first + begin, io.second + begin);
-
-    const double steps = static_cast<double>(n);
-    st.carrier = wrapComplete(run.carrier + steps * run.carrierStep);
-    st.spacing = phaseAfterSteps(before.spacing, spacingStep, n);
-    if (!lc.combFollows) {
-        st.comb = wrapComplete(run.comb + (steps - 1.0) * run.combStep);
-    }
-}
-
 // The per-sample sum of one sample, times its gains, to the outputs.
 template <SinePath Path>
-void perSampleSum(const SoundingSample &s, bool oneSided, double gain1, double gain2,
-                  float &first, float &second) {
+void perSampleSum(const SoundingSample &s, bool oneSided, double gain1, double gain2, float &first,
+                  float &second) {
     const PartialSumOut o = partialSum<Path>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, oneSided);
     first = audibleSample(o.first * gain1);
     second = audibleSample(o.second * gain2);
@@ -278,6 +205,157 @@ void pad(LaneBlock &b) {
         b.K[j] = b.K[last];
         b.gain1[j] = b.gain1[last];
         b.gain2[j] = b.gain2[last];
+    }
+}
+
+// True when the inputs of the pitch, the spacing and the gate hold one bit pattern over
+// [begin, end), and every comb phase is finite (a sample with none would be silent).
+bool pitchHeld(const BlockIo &io, int32_t begin, int32_t end) {
+    const float *const pins[] = {io.fc, io.fm1, io.gate, io.detune};
+    const size_t bytes = static_cast<size_t>(end - begin - 1) * sizeof(float);
+    for (const float *p : pins) {
+        if (std::memcmp(p + begin, p + begin + 1, bytes) != 0) {
+            return false;
+        }
+    }
+    for (int32_t i = begin; i < end; ++i) {
+        if (!std::isfinite(io.combphase[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Each sample's ratio, comb step and comb phase of a sub-block whose pitch holds, as the steps
+// form them, padded to a multiple of 8: the ratio and comb step in the lanes, and the comb phase
+// there too with "cyclic" off, its running sum here with it on. False where one is beyond the
+// "hq" lanes' range.
+template <bool Hq>
+bool ratiosOf(const LoopConstants &lc, const BlockIo &io, int32_t begin, int32_t end,
+              double firstComb, const LanePasses &passes, double *A, double *C, double *Q,
+              double &lastComb) {
+    const int32_t n = end - begin;
+    passes.ratioInputs(io.a + begin, io.combfreq + begin, io.combphase + begin, n, A, C,
+                       lc.combFollows ? Q : nullptr);
+    Q[0] = firstComb;
+    for (int32_t j = 1; !lc.combFollows && j < n; ++j) {
+        Q[j] = combPhaseRotating(Q[j - 1], io.combphase[begin + j], lc.twoOverSr);
+    }
+    lastComb = Q[n - 1];
+    for (int32_t j = n; j % 8 != 0; ++j) {
+        A[j] = A[n - 1];
+        C[j] = C[n - 1];
+        Q[j] = Q[n - 1];
+    }
+    if (Hq) {
+        const double L = HQ_LANES_PHASE_LIMIT;
+        for (int32_t j = 0; j < n; ++j) {
+            if (!(std::fabs(C[j]) <= L && std::fabs(Q[j]) <= L)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A sub-block whose pitch, spacing and gate hold (every input, or all but "a" and the comb). Its
+// first sample's steps give every sample's branches, pitch, spacing and count, or the silence of
+// all; where every input holds, its ratio, comb and power too. Its phases and level move by their
+// steps, formed in the lanes from the state at the start; the state at the end is formed the
+// same way.
+template <bool Hq>
+void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
+                int32_t end, double sign1, double sign2, bool oneSided, const LanePasses &passes,
+                HeldRatio &ratio, bool ratioMoves) {
+    constexpr SinePath PATH = Hq ? SinePath::Hq : SinePath::FastSse;
+    const int32_t n = end - begin;
+    const LoopState before = st;
+    SoundingSample s;
+    if (!stepToSynthesis(st, lc, io, begin, s)) {
+        std::memset(io.first + begin, 0, static_cast<size_t>(n) * sizeof(float));
+        std::memset(io.second + begin, 0, static_cast<size_t>(n) * sizeof(float));
+        st.level = levelAfterSteps(before.level, lc.decayStep, n);
+        return;
+    }
+    const double L = HQ_LANES_PHASE_LIMIT;
+    alignas(64) double ratios[LANE_BLOCK], combSteps[LANE_BLOCK], combPhases[LANE_BLOCK];
+    double lastComb = s.phiQ;
+    bool inLanes = !Hq || static_cast<double>(s.K) <= L;
+    if (ratioMoves) {
+        inLanes = inLanes && ratiosOf<Hq>(lc, io, begin, end, s.phiQ, passes, ratios, combSteps,
+                                          combPhases, lastComb);
+    } else {
+        formRatio<Hq>(ratio, s.A, s.C, s.K);
+        inLanes = inLanes && std::fabs(ratio.R) <= DOMINANT_POWER_LIMIT &&
+                  (!Hq || (std::fabs(s.C) <= L && std::fabs(s.phiQ) <= L));
+    }
+    if (!inLanes) {
+        st = before;
+        renderSamplesOf<PATH>(st, lc, io, begin, end, sign1, sign2, oneSided);
+        return;
+    }
+    // The lanes form sample i's phases as start + i step, within a few ulps of the running
+    // sums. After the run the carrier and the comb phase are formed the same way: they drift
+    // from the running sums by about 1e-17 half-turns per sample, and an output moves by about pi
+    // times that. The spacing phase is the running sum itself, bit for bit: the K-th partial
+    // turns K times as fast, and so would its drift.
+    const double spacingStep = s.delta * lc.twoOverSr;
+    HeldRun run;
+    run.carrier = before.carrier;
+    run.carrierStep = wrapComplete(s.f1 * lc.twoOverSr);
+    run.spacing = before.spacing;
+    run.spacingStep = wrapComplete(spacingStep);
+    run.comb = s.phiQ;
+    run.combStep = lc.combFollows || ratioMoves
+                       ? 0.0
+                       : wrapComplete(lc.twoOverSr * static_cast<double>(io.combphase[begin]) *
+                                      COMB_ROTATION_HZ);
+    // A held level is every sample's; a fading one steps down sample by sample.
+    alignas(64) double levels[LANE_BLOCK];
+    const bool fading = !(lc.decayStep == 0.0);
+    st.level = levelAfterSteps(before.level, lc.decayStep, n, fading ? levels : nullptr);
+    for (int32_t i = n; fading && i % 8 != 0; ++i) {
+        levels[i] = levels[n - 1]; // the lanes past the run's end read real levels too
+    }
+    run.level = st.level;
+    run.levels = fading ? levels : nullptr;
+    run.sign1 = sign1;
+    run.sign2 = sign2;
+    run.A = s.A;
+    run.zr = ratio.zr;
+    run.zi = ratio.zi;
+    run.K = static_cast<double>(s.K);
+    run.wr = ratio.wr;
+    run.wi = ratio.wi;
+    run.R = ratio.R;
+    run.ratios = ratioMoves ? ratios : nullptr;
+    run.combSteps = combSteps;
+    run.combPhases = combPhases;
+    run.count = n;
+    float *const first = io.first + begin, *const second = io.second + begin;
+    uint64_t again = passes.held[Hq ? 1 : 0][oneSided ? 1 : 0](run, first, second);
+    // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample.
+    for (; again != 0; again &= again - 1) {
+        const int32_t j = __builtin_ctzll(again);
+        const SoundingSample t = {wrapComplete(run.carrier + j * run.carrierStep),
+                                  wrapComplete(run.spacing + j * run.spacingStep),
+                                  combPhases[j],
+                                  combSteps[j],
+                                  ratios[j],
+                                  s.K,
+                                  0.0,
+                                  0.0};
+        const double level = fading ? levels[j] : run.level;
+        perSampleSum<PATH>(t, oneSided, level * sign1, level * sign2, first[j], second[j]);
+    }
+
+    const double steps = static_cast<double>(n);
+    st.carrier = wrapComplete(run.carrier + steps * run.carrierStep);
+    st.spacing = phaseAfterSteps(before.spacing, spacingStep, n);
+    if (ratioMoves) {
+        st.comb = lastComb;
+    } else if (!lc.combFollows) {
+        st.comb = wrapComplete(run.comb + (steps - 1.0) * run.combStep);
     }
 }
 
@@ -320,8 +398,10 @@ void renderMoving(LoopState &st, const LoopConstants &lc, const BlockIo &io, int
         passes.moving[Hq ? 1 : 0][oneSided ? 1 : 0](block, out1, out2) & lanesUpTo(block.count);
     for (; again != 0; again &= again - 1) {
         const int32_t j = __builtin_ctzll(again);
-        const SoundingSample s = {block.phiC[j], block.phiM[j], block.phiQ[j], block.C[j],
-                                  block.A[j],    static_cast<int32_t>(block.K[j]), 0.0, 0.0};
+        const SoundingSample s = {block.phiC[j], block.phiM[j],
+                                  block.phiQ[j], block.C[j],
+                                  block.A[j],    static_cast<int32_t>(block.K[j]),
+                                  0.0,           0.0};
         perSampleSum<PATH>(s, oneSided, block.gain1[j], block.gain2[j], out1[j], out2[j]);
     }
     for (int32_t j = 0; !direct && j < block.count; ++j) {
@@ -337,7 +417,9 @@ void renderBlocksOf(LoopState &st, HeldRatio &ratio, const LoopConstants &lc, co
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
         if (inputsHeld(io, begin, end)) {
-            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio);
+            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio, false);
+        } else if (pitchHeld(io, begin, end)) {
+            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio, true);
         } else {
             renderMoving<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes);
         }

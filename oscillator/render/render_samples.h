@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "oscillator/signal/partial_sum.h"
 #include "oscillator/render/sample_steps.h"
+#include "oscillator/signal/partial_sum.h"
 
 // Path and OneSided are fixed per block: "hq", the processor and "Mode" do not change within
 // a call.

@@ -79,13 +79,13 @@ struct Voice {
 };
 
 // What a stretch of the render plays.
-enum class Play { Held, AudioRate, ChangePartWay, Gates };
+enum class Play { Held, AudioRate, RatioAudioRate, ChangePartWay, Gates };
 
 struct Stretch {
     Play play;
-    float pin[PINS];     // the held values
-    int32_t changeAt;    // ChangePartWay: the sample of each block where the pins change
-    bool release;        // the voice fades out (its table's release flag)
+    float pin[PINS];  // the held values
+    int32_t changeAt; // ChangePartWay: the sample of each block where the pins change
+    bool release;     // the voice fades out (its table's release flag)
 };
 
 // A held note: pitch 220 to 880 Hz, spacing of either sign from 2 Hz (10000 partials fit below
@@ -96,7 +96,7 @@ Stretch drawStretch(std::mt19937 &rng) {
     const float limits[] = {0.0f, 0.1f, 1.0f, 10.0f, 100.0f, 1000.0f};
     const float ratios[] = {0.1f, 0.10001f, -0.1f, 0.12f, 0.15f, -0.15f};
     Stretch s;
-    s.play = static_cast<Play>(rng() % 4);
+    s.play = static_cast<Play>(rng() % 5);
     s.pin[FC] = 0.4f + 0.2f * unit(rng);
     const bool narrow = rng() % 2 == 0;
     const float sign = rng() % 2 == 0 ? 1.0f : -1.0f;
@@ -129,6 +129,12 @@ void fillBlock(std::mt19937 &rng, const Stretch &s, int32_t n, std::vector<float
             in[COMBPHASE][k] = -0.3f + 0.6f * unit(rng);
             in[FC][k] = s.pin[FC] + 0.002f * unit(rng);
             break;
+        case Play::RatioAudioRate: // only "a" and the comb move: ratios beyond 1 (powers past
+                                   // 2^400 at high counts), at the guard, now and then no comb
+            in[A][k] = rng() % 3 == 0 ? (rng() % 2 ? 0.15f : -0.15f) : -0.1f + 0.2f * unit(rng);
+            in[COMBFREQ][k] = -0.3f + 0.6f * unit(rng);
+            in[COMBPHASE][k] = rng() % 500 == 0 ? NAN_F : -0.3f + 0.6f * unit(rng);
+            break;
         case Play::ChangePartWay: // the spacing (so the count) and the ratio change in the block
             if (i >= s.changeAt) {
                 in[DETUNE][k] = s.pin[DETUNE] * 1.7f;
@@ -143,8 +149,8 @@ void fillBlock(std::mt19937 &rng, const Stretch &s, int32_t n, std::vector<float
 }
 
 double floatStep(float x) {
-    return std::fabs(static_cast<double>(std::nextafter(x, std::numeric_limits<float>::infinity())) -
-                     x);
+    return std::fabs(
+        static_cast<double>(std::nextafter(x, std::numeric_limits<float>::infinity())) - x);
 }
 
 struct Outcome {
