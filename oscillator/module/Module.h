@@ -20,6 +20,9 @@ struct BlockIo {
 };
 
 class Module : public SEModule_base {
+    // Tests and the validator read and set the state below through ModuleProbe.h.
+    template <class> friend class BasicModuleProbe;
+
 public:
     // The base keeps the callback and puts hostData in the record. Tests the processor for SSE
     // and takes its seat in `table`: makeModule passes SHARED_VOICE_TABLE, joining the
