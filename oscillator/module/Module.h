@@ -31,6 +31,8 @@ public:
     Module(HostCallback callback, intptr_t hostData, const VoiceTable &table = SHARED_VOICE_TABLE);
     // Leaves the process-wide voice table if it joined it; the base destroys the pins.
     ~Module() override;
+    // False when the instance has no voice table: the shared one could not be allocated.
+    bool hasVoiceTable() const { return m_pool != nullptr; }
 
     // A pin's stream status changed. Reads the gate first; a "sync" rise above 0.1 starts a
     // note, an "alternate" change resets the shared alternation; a gate above 0 then wakes the

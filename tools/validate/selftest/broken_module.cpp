@@ -156,7 +156,7 @@ makeModule(int32_t index, int32_t kind, HostCallback callback, intptr_t hostData
         return nullptr;
     }
     BrokenModule *module = new (std::nothrow) BrokenModule(callback, hostData);
-    if (module && !module->m_pool) {
+    if (module && !module->hasVoiceTable()) {
         delete module;
         return nullptr;
     }
