@@ -4,6 +4,7 @@
 // modules are linked in and driven through renderBlock with the same inputs.
 #include "kernels/cpu_features.h"
 #include "oscillator/module/Module.h"
+#include "oscillator/module/ModuleProbe.h"
 #include "oscillator/lanes/partial_sum_lanes.h"
 
 #include <gtest/gtest.h>
@@ -53,23 +54,24 @@ struct Voice {
     Voice(int16_t hq, int16_t mode, int16_t cyclic, VectorUnit unit) {
         m.setSampleRate(48000.0f);
         m.open();
-        m.m_hq = hq;
-        m.m_mode = mode;
-        m.m_cyclic = cyclic;
-        m.m_vector_unit = unit;
+        const ModuleProbe probe(m);
+        probe.hq() = hq;
+        probe.mode() = mode;
+        probe.cyclic() = cyclic;
+        probe.vectorUnit() = unit;
         for (auto &v : in) {
             v.assign(MAX_BLOCK, 0.0f);
         }
         outl.assign(MAX_BLOCK, 0.0f);
         outr.assign(MAX_BLOCK, 0.0f);
-        float **pins[8] = {&m.m_fc,   &m.m_fm1,    &m.m_N,        &m.m_a,
-                           &m.m_gate, &m.m_detune, &m.m_combfreq, &m.m_combphase};
+        float **pins[8] = {&probe.fc(),   &probe.fm1(),    &probe.N(),        &probe.a(),
+                           &probe.gate(), &probe.detune(), &probe.combfreq(), &probe.combphase()};
         for (int p = 0; p < 8; ++p) {
             *pins[p] = in[p].data();
         }
-        m.m_sync = in[0].data();
-        m.m_outputl = outl.data();
-        m.m_outputr = outr.data();
+        probe.sync() = in[0].data();
+        probe.outputl() = outl.data();
+        probe.outputr() = outr.data();
     }
 };
 
@@ -137,13 +139,14 @@ uint32_t bits(float x) {
     return b;
 }
 
-void expectSameState(const Module &a, const Module &b, const std::string &where) {
-    EXPECT_EQ(bits(a.m_level), bits(b.m_level)) << where;
-    EXPECT_EQ(bits(a.m_carrier_phase), bits(b.m_carrier_phase)) << where;
-    EXPECT_EQ(bits(a.m_spacing_phase), bits(b.m_spacing_phase)) << where;
-    EXPECT_EQ(bits(a.m_comb_phase), bits(b.m_comb_phase)) << where;
-    EXPECT_EQ(bits(a.m_pitch), bits(b.m_pitch)) << where;
-    EXPECT_EQ(bits(a.m_pitch_fc), bits(b.m_pitch_fc)) << where;
+void expectSameState(const Module &ma, const Module &mb, const std::string &where) {
+    const ConstModuleProbe a(ma), b(mb);
+    EXPECT_EQ(bits(a.level()), bits(b.level())) << where;
+    EXPECT_EQ(bits(a.carrierPhase()), bits(b.carrierPhase())) << where;
+    EXPECT_EQ(bits(a.spacingPhase()), bits(b.spacingPhase())) << where;
+    EXPECT_EQ(bits(a.combPhase()), bits(b.combPhase())) << where;
+    EXPECT_EQ(bits(a.pitch()), bits(b.pitch())) << where;
+    EXPECT_EQ(bits(a.pitchFc()), bits(b.pitchFc())) << where;
 }
 
 // One float rounding step of x: what a difference far below it in double can flip.
@@ -164,12 +167,13 @@ std::string scientific(double x) {
 // float step, state within 1e-12.
 enum class Agreement { Bits, Precise, Close };
 
-void expectCloseState(const Module &a, const Module &b, const std::string &where) {
-    EXPECT_NEAR(a.m_level, b.m_level, 1e-12) << where;
-    EXPECT_NEAR(a.m_carrier_phase, b.m_carrier_phase, 1e-12) << where;
-    EXPECT_NEAR(a.m_spacing_phase, b.m_spacing_phase, 1e-12) << where;
-    EXPECT_NEAR(a.m_comb_phase, b.m_comb_phase, 1e-12) << where;
-    EXPECT_EQ(bits(a.m_pitch), bits(b.m_pitch)) << where;
+void expectCloseState(const Module &ma, const Module &mb, const std::string &where) {
+    const ConstModuleProbe a(ma), b(mb);
+    EXPECT_NEAR(a.level(), b.level(), 1e-12) << where;
+    EXPECT_NEAR(a.carrierPhase(), b.carrierPhase(), 1e-12) << where;
+    EXPECT_NEAR(a.spacingPhase(), b.spacingPhase(), 1e-12) << where;
+    EXPECT_NEAR(a.combPhase(), b.combPhase(), 1e-12) << where;
+    EXPECT_EQ(bits(a.pitch()), bits(b.pitch())) << where;
 }
 
 using BlockFill = void (*)(std::mt19937 &rng, bool hostile, int32_t block, int32_t n,
@@ -234,8 +238,8 @@ double compareLoops(Voice &ref, Voice &other, Agreement agreement, uint32_t seed
             other.in[p] = ref.in[p];
         }
         // A fading level in some blocks: the release step of a stolen voice.
-        const double level = block % 7 == 3 ? 0.37 : ref.m.m_level;
-        ref.m.m_level = other.m.m_level = level;
+        const double level = block % 7 == 3 ? 0.37 : ModuleProbe(ref.m).level();
+        ModuleProbe(ref.m).level() = ModuleProbe(other.m).level() = level;
         ref.m.renderBlock(0, n);
         other.m.renderBlock(0, n);
         const std::string where = name + " block " + std::to_string(block);
@@ -292,7 +296,7 @@ TEST_P(RenderLanes, MatchesThePerSampleLoopOnEveryVectorUnit) {
     const auto [hq, mode, cyclic, hostile] = GetParam();
     for (VectorUnit unit : unitsOfThisProcessor()) {
         Voice ref(hq, mode, cyclic, unit);
-        ref.m.m_split_loop = false;
+        ModuleProbe(ref.m).splitLoop() = false;
         Voice lanes(hq, mode, cyclic, unit);
         const double worst =
             compareLoops(ref, lanes, hq == 0 ? Agreement::Bits : Agreement::Precise,
@@ -305,7 +309,7 @@ TEST_P(RenderLanes, MatchesThePerSampleLoopWithRatioAndCombModulatedEverySample)
     const auto [hq, mode, cyclic, hostile] = GetParam();
     for (VectorUnit unit : unitsOfThisProcessor()) {
         Voice ref(hq, mode, cyclic, unit);
-        ref.m.m_split_loop = false;
+        ModuleProbe(ref.m).splitLoop() = false;
         Voice lanes(hq, mode, cyclic, unit);
         const double worst = compareLoops(
             ref, lanes, hq == 0 ? Agreement::Bits : Agreement::Precise,
@@ -325,7 +329,7 @@ TEST_P(RenderLanes, ThePerSampleLoopOfProcessorsWithoutVectorUnitAgrees) {
     }
     Voice ref(hq, mode, cyclic, VectorUnit::None);
     Voice sse2(hq, mode, cyclic, VectorUnit::Sse2);
-    sse2.m.m_split_loop = false;
+    ModuleProbe(sse2.m).splitLoop() = false;
     const Agreement agreement = sizeof(void *) == 8 ? Agreement::Bits : Agreement::Close;
     const double worst = compareLoops(ref, sse2, agreement, seedOf(hq, mode, cyclic, hostile) + 1u,
                                       hostile, "per-sample");
