@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+struct LoopState;
+
 // A "sync" sample above this float starts a note; equal is not enough.
 constexpr float SYNC_THRESHOLD = 0.1f;
 
@@ -109,4 +111,8 @@ private:
     void announceOutputs(int32_t status);
     bool buffersBound() const;
     void renderUnusableRate(const BlockIo &io, int32_t sampleCount, double decayStep);
+    // The render loop's hot state: prefetched, and copied into locals for one block and back.
+    static void prefetchState(const Module &m);
+    static LoopState loadLoopState(const Module &m);
+    static void storeLoopState(Module &m, const LoopState &st);
 };
