@@ -4,6 +4,7 @@
 // lets the module take its widest vector unit; renderBlockUnit names the unit.
 #include "kernels/cpu_features.h"
 #include "oscillator/module/Module.h"
+#include "oscillator/module/ModuleProbe.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,20 +24,21 @@ struct HeldVoice {
           gate(block, 1.0f), detune(block, 0.2f), zero(block, 0.0f), combfreq(block, 0.01f),
           outl(block), outr(block) {
         module.open();
-        module.m_fc = fc.data();
-        module.m_fm1 = fm1.data();
-        module.m_N = N.data();
-        module.m_a = a.data();
-        module.m_gate = gate.data();
-        module.m_detune = detune.data();
-        module.m_sync = zero.data();
-        module.m_combfreq = combfreq.data();
-        module.m_combphase = zero.data();
-        module.m_outputl = outl.data();
-        module.m_outputr = outr.data();
-        module.m_mode = mode;
-        module.m_cyclic = 1;
-        module.m_hq = hq;
+        const ModuleProbe probe(module);
+        probe.fc() = fc.data();
+        probe.fm1() = fm1.data();
+        probe.N() = N.data();
+        probe.a() = a.data();
+        probe.gate() = gate.data();
+        probe.detune() = detune.data();
+        probe.sync() = zero.data();
+        probe.combfreq() = combfreq.data();
+        probe.combphase() = zero.data();
+        probe.outputl() = outl.data();
+        probe.outputr() = outr.data();
+        probe.mode() = mode;
+        probe.cyclic() = 1;
+        probe.hq() = hq;
     }
 
     void time(benchmark::State &state) {
@@ -60,7 +62,7 @@ void renderBlockBench(benchmark::State &state) {
     HeldVoice voice(static_cast<int16_t>(state.range(0)), static_cast<int16_t>(state.range(1)),
                     static_cast<int32_t>(state.range(2)), 1024);
     if (state.range(3) == 0) {
-        voice.module.m_vector_unit = VectorUnit::None; // the per-sample loop
+        ModuleProbe(voice.module).vectorUnit() = VectorUnit::None; // the per-sample loop
     }
     voice.time(state);
 }
@@ -75,7 +77,7 @@ void renderBlockUnitBench(benchmark::State &state) {
     }
     HeldVoice voice(static_cast<int16_t>(state.range(0)), 1, static_cast<int32_t>(state.range(1)),
                     64);
-    voice.module.m_vector_unit = unit;
+    ModuleProbe(voice.module).vectorUnit() = unit;
     voice.time(state);
 }
 

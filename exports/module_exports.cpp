@@ -27,7 +27,7 @@ SEModuleRecord *SE_CALL makeModule(int32_t index, int32_t kind, HostCallback cal
     if (module == nullptr) {
         return nullptr;
     }
-    if (module->m_pool == nullptr) {
+    if (!module->hasVoiceTable()) {
         // The shared voice table could not be allocated: the instance goes, nothing leaks.
         delete module;
         return nullptr;

@@ -1,6 +1,7 @@
 // Module: the oscillator. Its members are in the order the host-facing layout fixes; the
 // members bound to pins (see getPinProperties) are written by the host through their
-// addresses, so they stay public and at a fixed place for the instance's whole life.
+// addresses, so they stay at a fixed place for the instance's whole life. All are private;
+// tests and tarn-validate reach them through ModuleProbe.h.
 #pragma once
 
 #include "kernels/cpu_features.h"
@@ -11,18 +12,24 @@
 
 #include <cstdint>
 
+struct LoopState;
+
 // A "sync" sample above this float starts a note; equal is not enough.
 constexpr float SYNC_THRESHOLD = 0.1f;
 
 class Module : public SEModule_base {
+    template <class> friend class BasicModuleProbe;
+
 public:
     // The base keeps the callback and puts hostData in the record. Tests the processor for SSE
     // and takes its seat in `table`: makeModule passes SHARED_VOICE_TABLE, joining the
-    // process-wide table (m_pool is null when it could not be allocated, and makeModule then
+    // process-wide table (when it could not be allocated, hasVoiceTable is false and makeModule
     // discards the instance); a maker that owns a table passes it with the instance's slot.
     Module(HostCallback callback, intptr_t hostData, const VoiceTable &table = SHARED_VOICE_TABLE);
     // Leaves the process-wide voice table if it joined it; the base destroys the pins.
     ~Module() override;
+    // False when the instance has no voice table: the shared one could not be allocated.
+    bool hasVoiceTable() const { return m_pool != nullptr; }
 
     // A pin's stream status changed. Reads the gate first; a "sync" rise above 0.1 starts a
     // note, an "alternate" change resets the shared alternation; a gate above 0 then wakes the
@@ -49,6 +56,7 @@ public:
     // STREAM_SINGLE_CHANGE. Does nothing while the outputs are already static.
     void enterSilence();
 
+private:
     float m_pitch = 0.0f;          // oscillator pitch, Hz
     float m_pitch_fc = 0.0f;       // the "fc" value m_pitch was computed from
     float m_sign1 = 1.0f;          // factor of the first output signal, +1 or -1
@@ -90,7 +98,6 @@ public:
     // owned by the instance's maker.
     bool m_shares_pool = false;
 
-private:
     void *pinMember(int32_t index);
     void startNote();
     void wake();
@@ -98,4 +105,8 @@ private:
     void announceOutputs(int32_t status);
     bool buffersBound() const;
     void renderUnusableRate(const BlockIo &io, int32_t sampleCount, double decayStep);
+    // The render loop's hot state: prefetched, and copied into locals for one block and back.
+    static void prefetchState(const Module &m);
+    static LoopState loadLoopState(const Module &m);
+    static void storeLoopState(Module &m, const LoopState &st);
 };

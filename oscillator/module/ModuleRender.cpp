@@ -17,10 +17,8 @@
 #include <cmath>
 #include <cstdint>
 
-namespace {
-
 // Prefetch hints for the state the loop reads first; no effect on results.
-inline void prefetchState(const Module &m) {
+inline void Module::prefetchState(const Module &m) {
 #if defined(__GNUC__)
     __builtin_prefetch(&m.m_two_over_sr);
     __builtin_prefetch(&m.m_carrier_phase);
@@ -37,13 +35,13 @@ inline void prefetchState(const Module &m) {
 }
 
 // Hot state in locals for one block, and back.
-LoopState loadLoopState(const Module &m) {
+LoopState Module::loadLoopState(const Module &m) {
     return {
         m.m_level, m.m_carrier_phase, m.m_spacing_phase, m.m_comb_phase, m.m_pitch, m.m_pitch_fc,
         -1};
 }
 
-void storeLoopState(Module &m, const LoopState &st) {
+void Module::storeLoopState(Module &m, const LoopState &st) {
     m.m_level = st.level;
     m.m_carrier_phase = st.carrier;
     m.m_spacing_phase = st.spacing;
@@ -51,8 +49,6 @@ void storeLoopState(Module &m, const LoopState &st) {
     m.m_pitch = st.pitch;
     m.m_pitch_fc = st.pitchFc;
 }
-
-} // namespace
 
 void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
     if (!buffersBound()) {

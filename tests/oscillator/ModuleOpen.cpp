@@ -1,6 +1,7 @@
 // Module construction and open: the first routine installed before the pins, the rate
 // constants from the rate current at open, and the silent renderBlock through process_entry.
 #include "oscillator/module/Module.h"
+#include "oscillator/module/ModuleProbe.h"
 
 #include "support/RecordingCallback.h"
 #include "support/record_access.h"
@@ -37,20 +38,22 @@ TEST(ModuleOpen, RateConstantsComeFromTheRateCurrentAtOpen) {
             dispatch(module.getRecord(), MOD_SET_SAMPLE_RATE, 0, 0, nullptr, c.rate);
         }
         dispatch(module.getRecord(), MOD_OPEN);
-        EXPECT_EQ(module.m_two_over_sr, c.twoOverSr) << c.rate;
-        EXPECT_EQ(module.m_nyquist, c.nyquist) << c.rate;
-        EXPECT_EQ(module.m_pitch, -20.0f);
-        EXPECT_EQ(module.m_pitch_fc, -20.0f);
-        EXPECT_EQ(module.m_level, 1.0);
-        EXPECT_TRUE(module.m_outputs_static);
+        const ConstModuleProbe probe(module);
+        EXPECT_EQ(probe.twoOverSr(), c.twoOverSr) << c.rate;
+        EXPECT_EQ(probe.nyquist(), c.nyquist) << c.rate;
+        EXPECT_EQ(probe.pitch(), -20.0f);
+        EXPECT_EQ(probe.pitchFc(), -20.0f);
+        EXPECT_EQ(probe.level(), 1.0);
+        EXPECT_TRUE(probe.outputsStatic());
     }
 }
 
 TEST(ModuleOpen, StartsWithPlainOutputsBeforeAnyNote) {
-    Module module(nullptr, 0);
-    EXPECT_EQ(module.m_sign1, 1.0f);
-    EXPECT_EQ(module.m_sign2, 1.0f);
-    EXPECT_FALSE(module.m_swap_outputs);
+    const Module module(nullptr, 0);
+    const ConstModuleProbe probe(module);
+    EXPECT_EQ(probe.sign1(), 1.0f);
+    EXPECT_EQ(probe.sign2(), 1.0f);
+    EXPECT_FALSE(probe.swapOutputs());
 }
 
 TEST(ModuleOpen, RenderBlockWithTheGateClosedSilencesExactlyItsRange) {
@@ -63,13 +66,13 @@ TEST(ModuleOpen, RenderBlockWithTheGateClosedSilencesExactlyItsRange) {
         left[i] = 7.0f;
         right[i] = -7.0f;
     }
-    for (float **input :
-         {&module.m_fc, &module.m_fm1, &module.m_N, &module.m_a, &module.m_gate, &module.m_detune,
-          &module.m_sync, &module.m_combfreq, &module.m_combphase}) {
+    const ModuleProbe probe(module);
+    for (float **input : {&probe.fc(), &probe.fm1(), &probe.N(), &probe.a(), &probe.gate(),
+                          &probe.detune(), &probe.sync(), &probe.combfreq(), &probe.combphase()}) {
         *input = inputs;
     }
-    module.m_outputl = left;
-    module.m_outputr = right;
+    probe.outputl() = left;
+    probe.outputr() = right;
     SEModuleRecord *record = module.getRecord();
     record->process_entry(record->object, 3, 5);
     for (int i = 0; i < 16; ++i) {

@@ -1,6 +1,7 @@
 // The oscillator's pin descriptions as the host and open ask for them: every row verbatim,
 // untouched fields, indexes outside the table, and bindings to the asking instance.
 #include "oscillator/module/Module.h"
+#include "oscillator/module/ModuleProbe.h"
 #include "oscillator/module/pin_table.h"
 #include "se_sdk2/SEPin.h"
 #include "support/RecordingCallback.h"
@@ -42,11 +43,12 @@ const ExpectedRow ROWS[16] = {
     {"outputr", 1, 5, nullptr, nullptr},
 };
 
-void *boundMember(Module &m, int32_t pin) {
-    void *const members[16] = {&m.m_fc,       &m.m_fm1,       &m.m_N,       &m.m_a,
-                               &m.m_gate,     &m.m_detune,    &m.m_sync,    &m.m_mode,
-                               &m.m_combfreq, &m.m_combphase, &m.m_cyclic,  &m.m_hq,
-                               &m.m_poly,     &m.m_alternate, &m.m_outputl, &m.m_outputr};
+void *boundMember(Module &module, int32_t pin) {
+    const ModuleProbe m(module);
+    void *const members[16] = {&m.fc(),       &m.fm1(),       &m.N(),       &m.a(),
+                               &m.gate(),     &m.detune(),    &m.sync(),    &m.mode(),
+                               &m.combfreq(), &m.combphase(), &m.cyclic(),  &m.hq(),
+                               &m.poly(),     &m.alternate(), &m.outputl(), &m.outputr()};
     return members[pin];
 }
 

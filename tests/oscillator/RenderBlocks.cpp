@@ -8,6 +8,7 @@
 #include "kernels/cpu_features.h"
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/module/Module.h"
+#include "oscillator/module/ModuleProbe.h"
 #include "oscillator/module/VoicePool.h"
 
 #include <gtest/gtest.h>
@@ -58,23 +59,25 @@ struct Voice {
     Voice(int16_t hq, int16_t mode, int16_t cyclic, VectorUnit unit) {
         m.setSampleRate(48000.0f);
         m.open();
-        m.m_hq = hq;
-        m.m_mode = mode;
-        m.m_cyclic = cyclic;
-        m.m_vector_unit = unit;
+        const ModuleProbe probe(m);
+        probe.hq() = hq;
+        probe.mode() = mode;
+        probe.cyclic() = cyclic;
+        probe.vectorUnit() = unit;
         for (auto &v : in) {
             v.assign(MAX_BLOCK, 0.0f);
         }
         outl.assign(MAX_BLOCK, 0.0f);
         outr.assign(MAX_BLOCK, 0.0f);
-        float **pins[PINS] = {&m.m_fc,   &m.m_fm1,    &m.m_N,        &m.m_a,
-                              &m.m_gate, &m.m_detune, &m.m_combfreq, &m.m_combphase};
+        float **pins[PINS] = {&probe.fc(),       &probe.fm1(),      &probe.N(),
+                              &probe.a(),        &probe.gate(),     &probe.detune(),
+                              &probe.combfreq(), &probe.combphase()};
         for (int p = 0; p < PINS; ++p) {
             *pins[p] = in[p].data();
         }
-        m.m_sync = in[GATE].data();
-        m.m_outputl = outl.data();
-        m.m_outputr = outr.data();
+        probe.sync() = in[GATE].data();
+        probe.outputl() = outl.data();
+        probe.outputr() = outr.data();
     }
 };
 
@@ -173,7 +176,7 @@ Outcome compare(Voice &ref, Voice &lanes, double bound, uint32_t seed, int64_t s
             stretch = drawStretch(rng);
             stretchEnd = o.samples + 1000 + static_cast<int64_t>(rng() % 6000);
             const double level = stretch.release ? 0.8 : 1.0;
-            ref.m.m_level = lanes.m.m_level = level;
+            ModuleProbe(ref.m).level() = ModuleProbe(lanes.m).level() = level;
         }
         ref.pool.m_released[0] = lanes.pool.m_released[0] = stretch.release ? 1 : 0;
         const int32_t n = 1 + static_cast<int32_t>(rng() % MAX_BLOCK);
@@ -185,9 +188,11 @@ Outcome compare(Voice &ref, Voice &lanes, double bound, uint32_t seed, int64_t s
         lanes.m.renderBlock(0, n);
         // The spacing phase, whose drift the K-th partial would multiply by K, is the per-sample
         // loop's running sum itself where both use the same arithmetic (not x87's).
-        if (sizeof(void *) == 8 && lanes.m.m_spacing_phase != ref.m.m_spacing_phase) {
-            ADD_FAILURE() << name << ": spacing phase " << lanes.m.m_spacing_phase << " against "
-                          << ref.m.m_spacing_phase << " after sample " << o.samples + n;
+        if (sizeof(void *) == 8 &&
+            ModuleProbe(lanes.m).spacingPhase() != ModuleProbe(ref.m).spacingPhase()) {
+            ADD_FAILURE() << name << ": spacing phase " << ModuleProbe(lanes.m).spacingPhase()
+                          << " against " << ModuleProbe(ref.m).spacingPhase() << " after sample "
+                          << o.samples + n;
             ++failures;
         }
         for (int32_t i = 0; i < n && failures < 5; ++i) {
@@ -268,12 +273,15 @@ TEST(RenderBlocksDrift, PhasesStayBoundedOverTenMillionSamples) {
                                         floatStep(ref.outl[k]));
         }
     }
-    const double carrier = std::fabs(lanes.m.m_carrier_phase - ref.m.m_carrier_phase);
-    const double spacing = std::fabs(lanes.m.m_spacing_phase - ref.m.m_spacing_phase);
+    const double carrier =
+        std::fabs(ModuleProbe(lanes.m).carrierPhase() - ModuleProbe(ref.m).carrierPhase());
+    const double spacing =
+        std::fabs(ModuleProbe(lanes.m).spacingPhase() - ModuleProbe(ref.m).spacingPhase());
     EXPECT_LE(std::min(carrier, 2.0 - carrier), 1e-9) << carrier;
     EXPECT_LE(std::min(spacing, 2.0 - spacing), 1e-9) << spacing;
     if (sizeof(void *) == 8) {
-        EXPECT_EQ(lanes.m.m_spacing_phase, ref.m.m_spacing_phase); // the running sum itself
+        EXPECT_EQ(ModuleProbe(lanes.m).spacingPhase(),
+                  ModuleProbe(ref.m).spacingPhase()); // the running sum itself
     }
     EXPECT_LE(worst, 1e-9 * std::max(1.0, peak));
     RecordProperty("carrier_drift", scientific(carrier));

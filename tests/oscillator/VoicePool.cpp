@@ -4,6 +4,7 @@
 #include "oscillator/module/VoicePool.h"
 
 #include "oscillator/module/Module.h"
+#include "oscillator/module/ModuleProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -176,8 +177,8 @@ TEST_F(VoicePoolLifetime, ModuleOnAnOwnedTableLeavesTheSharedGenerationAlone) {
     VoicePool owned(48000.0f);
     {
         Module module(nullptr, 0, VoiceTable{&owned, 5});
-        EXPECT_EQ(module.m_pool, &owned);
-        EXPECT_EQ(module.m_voice, 5);
+        EXPECT_EQ(ConstModuleProbe(module).pool(), &owned);
+        EXPECT_EQ(ConstModuleProbe(module).voice(), 5);
         EXPECT_EQ(nextVoiceSlot, 1);
     }
     EXPECT_EQ(liveRecords(), 1);

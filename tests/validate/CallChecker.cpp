@@ -365,23 +365,23 @@ TEST_F(CallCheckerTest, CountsAllocationsAndLocksOnTheAudioPathOnly) {
 
 TEST_F(CallCheckerTest, FailsAnOscillatorStateOutOfItsRange) {
     checker.setOscillatorStateChecks(true);
-    Module *module = const_cast<Module *>(tarnModule(instance->record()));
+    const ModuleProbe module(*const_cast<Module *>(tarnModule(instance->record())));
     const struct {
         double *member;
         double value;
         bool allowed;
     } cases[] = {
-        {&module->m_carrier_phase, 1.0, true},
-        {&module->m_carrier_phase, -1.0, true},
-        {&module->m_carrier_phase, 1.0000001, false},
-        {&module->m_spacing_phase, -1.5, false},
-        {&module->m_level, 0.0, true},
-        {&module->m_level, 1.0, true},
-        {&module->m_level, -1e-300, false},
-        {&module->m_level, 1.0 + 1e-15, false},
-        {&module->m_level, QUIET_NAN, false},
-        {&module->m_two_over_sr, INF, false},
-        {&module->m_nyquist, -INF, false},
+        {&module.carrierPhase(), 1.0, true},
+        {&module.carrierPhase(), -1.0, true},
+        {&module.carrierPhase(), 1.0000001, false},
+        {&module.spacingPhase(), -1.5, false},
+        {&module.level(), 0.0, true},
+        {&module.level(), 1.0, true},
+        {&module.level(), -1e-300, false},
+        {&module.level(), 1.0 + 1e-15, false},
+        {&module.level(), QUIET_NAN, false},
+        {&module.twoOverSr(), INF, false},
+        {&module.nyquist(), -INF, false},
     };
     for (const auto &c : cases) {
         const double saved = *c.member;

@@ -159,7 +159,7 @@ void CallChecker::beforeCall(HostedInstance &instance, const ModuleCall &call) {
     m_in_close = call.kind == MODULE_CALL_DISPATCH && call.opcode == MOD_CLOSE;
     m_was_open = instance.isOpen();
     if (m_oscillator_state && call.kind != MODULE_CALL_MAKE && instance.record()) {
-        m_comb_phase_before = tarnModule(instance.record())->m_comb_phase;
+        m_comb_phase_before = ConstModuleProbe(*tarnModule(instance.record())).combPhase();
     }
     m_stray_before = HostedInstance::strayRequestCount();
     if (call.kind != MODULE_CALL_MAKE && m_host) {
@@ -308,10 +308,10 @@ void CallChecker::checkProcessRange(HostedInstance &instance, const ModuleCall &
 }
 
 void CallChecker::checkOscillatorState(HostedInstance &instance, const ModuleCall &call) {
-    const Module *m = tarnModule(instance.record());
     if (!instance.isOpen()) {
         return; // open gives the state its first values
     }
+    const ConstModuleProbe m(*tarnModule(instance.record()));
     const struct {
         const char *name;
         double value;
@@ -322,13 +322,13 @@ void CallChecker::checkOscillatorState(HostedInstance &instance, const ModuleCal
         // lie outside for |10 x combphase| above 3; it is then only held finite. Turning
         // "cyclic" on keeps that value until the first rotating sample wraps it, so with
         // "cyclic" on only a comb phase that the call changed must lie within [-1, 1].
-        {"carrier phase", m->m_carrier_phase, 1.0},
-        {"spacing phase", m->m_spacing_phase, 1.0},
-        {"comb phase", m->m_comb_phase,
-         m->m_cyclic == 1 || m->m_comb_phase == m_comb_phase_before ? 0.0 : 1.0},
-        {"level", m->m_level, 1.0},
-        {"2 / sample rate", m->m_two_over_sr, 0.0},
-        {"Nyquist frequency", m->m_nyquist, 0.0}};
+        {"carrier phase", m.carrierPhase(), 1.0},
+        {"spacing phase", m.spacingPhase(), 1.0},
+        {"comb phase", m.combPhase(),
+         m.cyclic() == 1 || m.combPhase() == m_comb_phase_before ? 0.0 : 1.0},
+        {"level", m.level(), 1.0},
+        {"2 / sample rate", m.twoOverSr(), 0.0},
+        {"Nyquist frequency", m.nyquist(), 0.0}};
     for (const auto &s : state) {
         const bool bad = !std::isfinite(s.value) || (s.bound > 0.0 && std::fabs(s.value) > s.bound);
         if (bad) {
@@ -337,8 +337,8 @@ void CallChecker::checkOscillatorState(HostedInstance &instance, const ModuleCal
             return;
         }
     }
-    if (m->m_level < 0.0) {
-        fail("module-state", "after a %s call the level is %.17g", callName(call.kind), m->m_level);
+    if (m.level() < 0.0) {
+        fail("module-state", "after a %s call the level is %.17g", callName(call.kind), m.level());
     }
 }
 

@@ -23,7 +23,7 @@ void VoiceWatch::afterCall(HostedInstance &instance, const ModuleCall &call) {
         }
         const VoiceModel::Voice voice = m_model.construct();
         m_voices[&instance] = voice;
-        if (tarnModule(instance.record())->m_voice != voice.slot) {
+        if (ConstModuleProbe(*tarnModule(instance.record())).voice() != voice.slot) {
             fail("%s", "a new instance took another slot than its generation's next");
         }
     } else if (call.kind == MODULE_CALL_DISPATCH && call.opcode == MOD_CLOSE) {
@@ -49,7 +49,7 @@ void VoiceWatch::noteEvent(HostedInstance &instance, const SEEvent &event) {
         if (sync > 0.1f) {
             m_model.noteOn(it->second, instance.pin(m_poly)->list_value);
             // The placement of this note follows the alternation state just flipped.
-            const Module *module = tarnModule(instance.record());
+            const ConstModuleProbe module(*tarnModule(instance.record()));
             const VoiceModel::Generation &g = m_model.generation(it->second.generation);
             const int16_t alternate = instance.pin(m_alternate)->list_value;
             bool swap = false;
@@ -60,8 +60,8 @@ void VoiceWatch::noteEvent(HostedInstance &instance, const SEEvent &event) {
                 sign2 = layout == 1 ? g.sign : 1.0f;
                 sign1 = layout == 2 ? g.sign : 1.0f;
             }
-            if (module->m_swap_outputs != swap || module->m_sign1 != sign1 ||
-                module->m_sign2 != sign2) {
+            if (module.swapOutputs() != swap || module.sign1() != sign1 ||
+                module.sign2() != sign2) {
                 fail("%s", "a note's output placement does not follow the alternation state");
             }
         }
@@ -73,8 +73,8 @@ void VoiceWatch::noteEvent(HostedInstance &instance, const SEEvent &event) {
 void VoiceWatch::compareAll() {
     std::map<int32_t, const VoicePool *> pools;
     for (const auto &entry : m_voices) {
-        const Module *module = tarnModule(entry.first->record());
-        const VoicePool *pool = module->m_pool;
+        const ConstModuleProbe module(*tarnModule(entry.first->record()));
+        const VoicePool *pool = module.pool();
         auto known = pools.find(entry.second.generation);
         if (known == pools.end()) {
             for (const auto &other : pools) {
@@ -88,7 +88,7 @@ void VoiceWatch::compareAll() {
             fail("%s", "instances of one generation hold different tables");
             return;
         }
-        if (module->m_voice != entry.second.slot) {
+        if (module.voice() != entry.second.slot) {
             fail("%s", "an instance's slot changed");
             return;
         }

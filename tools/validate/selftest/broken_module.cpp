@@ -4,6 +4,7 @@
 // Faults act around the real process routine, which the wrapper re-installs itself over
 // whenever the module changes it.
 #include "oscillator/module/Module.h"
+#include "oscillator/module/ModuleProbe.h"
 #include "oscillator/module/VoicePool.h"
 #include "se_sdk2/SEModuleProperties.h"
 #include "se_sdk2/se_protocol.h"
@@ -58,9 +59,10 @@ public:
     BrokenModule(HostCallback callback, intptr_t hostData) : Module(callback, hostData) {}
 
     ~BrokenModule() override {
-        if (FAULT == Fault::FreeTableEarly && m_voice == 0 && m_pool) {
-            delete m_pool;
-            m_pool = nullptr;
+        const ModuleProbe probe(*this);
+        if (FAULT == Fault::FreeTableEarly && probe.voice() == 0 && probe.pool()) {
+            delete probe.pool();
+            probe.pool() = nullptr;
         }
     }
 
@@ -82,9 +84,10 @@ public:
     }
 
     void process(int32_t offset, int32_t count) {
+        const ModuleProbe probe(*this);
         uint32_t firstBits = 0;
         if (count > 0) {
-            std::memcpy(&firstBits, &m_outputl[offset], sizeof firstBits);
+            std::memcpy(&firstBits, &probe.outputl()[offset], sizeof firstBits);
         }
         m_real.address(static_cast<SEModule_base *>(this), offset, count);
         takeOver();
@@ -93,23 +96,23 @@ public:
         }
         switch (FAULT) {
         case Fault::WritePastEnd:
-            m_outputl[offset + count] = 0.0f;
+            probe.outputl()[offset + count] = 0.0f;
             break;
         case Fault::SkipFirst:
-            std::memcpy(&m_outputl[offset], &firstBits, sizeof firstBits);
+            std::memcpy(&probe.outputl()[offset], &firstBits, sizeof firstBits);
             break;
         case Fault::WriteInput:
-            m_fc[offset] += 1.0f;
+            probe.fc()[offset] += 1.0f;
             break;
         case Fault::NanOutput:
-            m_outputr[offset] = std::numeric_limits<float>::quiet_NaN();
+            probe.outputr()[offset] = std::numeric_limits<float>::quiet_NaN();
             break;
         case Fault::AllocInProcess:
             kept = std::malloc(32);
             std::free(kept);
             break;
         case Fault::EarlySleep:
-            if (!m_outputs_static) {
+            if (!probe.outputsStatic()) {
                 callHost(HOST_SLEEP, 0, 0, nullptr, 0.0f);
             }
             break;
@@ -156,7 +159,7 @@ makeModule(int32_t index, int32_t kind, HostCallback callback, intptr_t hostData
         return nullptr;
     }
     BrokenModule *module = new (std::nothrow) BrokenModule(callback, hostData);
-    if (module && !module->m_pool) {
+    if (module && !module->hasVoiceTable()) {
         delete module;
         return nullptr;
     }
