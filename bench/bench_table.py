@@ -9,8 +9,8 @@ import sys
 # family: (title, row arguments, column arguments)
 FAMILIES = {
     "BM_ProcessEntry": ("Every input constant", ["hq", "mode", "K"], ["block", "voices"]),
-    "BM_ProcessEntryModulated": ("\"a\", \"combfreq\", \"combphase\" new every sample",
-                                 ["hq", "mode", "K"], ["block", "voices"]),
+    "BM_ProcessEntryModulated": ("\"a\", \"combfreq\", \"combphase\" (and with pitch 1 \"fc\") new every sample",
+                                 ["hq", "mode", "K"], ["block", "voices", "pitch"]),
     "BM_ProcessEntrySubnormal": ("Powers through subnormals (tinyA 0: A = 0.9; 1: A = 1e-30)",
                                  ["hq", "mode", "K"], ["block", "voices", "tinyA"]),
     "BM_ProcessEntryRate": ("Sample rate, K 1000, Mode 1, block 64, 1 voice", ["hq"], ["rate"]),

@@ -45,9 +45,11 @@ void BM_ProcessEntry(benchmark::State &state) {
 }
 
 // "a", "combfreq" and "combphase" different at every sample (A 0.2 to 0.95, comb step and
-// phase anywhere in [-1, 1]), so nothing derived from them can be kept between samples.
+// phase anywhere in [-1, 1]), so nothing derived from them can be kept between samples; with
+// "pitch" 1 "fc" too, a vibrato of a few cents.
 void BM_ProcessEntryModulated(benchmark::State &state) {
     const VoiceSetup setup = setupFromArgs(state);
+    const bool pitch = state.range(5) != 0;
     SoundingVoices voices(setup);
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> ratio(0.02f, 0.095f), comb(-0.1f, 0.1f);
@@ -55,10 +57,13 @@ void BM_ProcessEntryModulated(benchmark::State &state) {
         float *a = voices.input(v, "a");
         float *combfreq = voices.input(v, "combfreq");
         float *combphase = voices.input(v, "combphase");
+        float *fc = voices.input(v, "fc");
+        std::uniform_real_distribution<float> cents(-0.0003f, 0.0003f);
         for (int32_t i = 0; i < setup.blockSize; ++i) {
             a[i] = ratio(rng);
             combfreq[i] = comb(rng);
             combphase[i] = comb(rng);
+            fc[i] += pitch ? cents(rng) : 0.0f;
         }
     }
     timeProcessCalls(state, voices, setup);
@@ -88,8 +93,8 @@ BENCHMARK(BM_ProcessEntry)
     ->ArgsProduct({{0, 1}, {1, 2}, {1, 10, 100, 1000, 10000}, {16, 64, 1024}, {1, 16}});
 
 BENCHMARK(BM_ProcessEntryModulated)
-    ->ArgNames({"hq", "mode", "K", "block", "voices"})
-    ->ArgsProduct({{0, 1}, {1, 2}, {10, 1000, 10000}, {64}, {1, 16}});
+    ->ArgNames({"hq", "mode", "K", "block", "voices", "pitch"})
+    ->ArgsProduct({{0, 1}, {1, 2}, {10, 1000, 10000}, {64}, {1, 16}, {0, 1}});
 
 BENCHMARK(BM_ProcessEntrySubnormal)
     ->ArgNames({"hq", "mode", "K", "block", "voices", "tinyA"})

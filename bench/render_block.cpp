@@ -1,6 +1,6 @@
 // renderBlock: ns per sample of one voice, called directly on a linked-in Module with every
 // input constant. Pitch 440 Hz, spacing 2 Hz (so up to 10805 partials fit below 22050 Hz), the
-// partial count set by "N", amplitude ratio 0.9; split 0 forces the per-sample loop, split 1
+// partial count set by "N", amplitude ratio 0.9; lanes 0 forces the per-sample loop, lanes 1
 // lets the module take its widest vector unit; renderBlockUnit names the unit.
 #include "kernels/cpu_features.h"
 #include "oscillator/module/Module.h"
@@ -67,7 +67,7 @@ void renderBlockBench(benchmark::State &state) {
     voice.time(state);
 }
 
-// The split loop on one unit (2 AVX2, 3 AVX-512), block 64, Mode 1: what the 32-bit builds'
+// The block render path on one unit (2 AVX2, 3 AVX-512), block 64, Mode 1: what the 32-bit builds'
 // cap at AVX2 costs, measured where both units run.
 void renderBlockUnitBench(benchmark::State &state) {
     const auto unit = static_cast<VectorUnit>(state.range(2));
@@ -84,7 +84,7 @@ void renderBlockUnitBench(benchmark::State &state) {
 } // namespace
 
 BENCHMARK(renderBlockBench)
-    ->ArgNames({"hq", "mode", "K", "split"})
+    ->ArgNames({"hq", "mode", "K", "lanes"})
     ->ArgsProduct({{0, 1}, {1, 2}, {10, 1000, 10000}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
 

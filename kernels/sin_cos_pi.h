@@ -2,7 +2,7 @@
 // shift of the phase into [-0.5, 0.5]. The cosine is a second sine evaluation. The constants
 // are single-precision values, the arithmetic is double (or wider, on x87).
 // Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
+// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 // pi rounded to single precision, 0x40490FDB.

@@ -2,7 +2,7 @@
 // path) or the complex power of z by squaring (fast path), with a guard that flushes values
 // below about 1e-41 to zero. The exponent K + 1 is formed unsigned, so K = INT32_MAX is safe.
 // Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
+// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>

@@ -3,7 +3,7 @@
 // when it no longer fits. Works on the mirrored carrier P and spacing S >= 0, where the partial
 // frequencies are +-(P + k S).
 // Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
+// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>

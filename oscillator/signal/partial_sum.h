@@ -3,7 +3,7 @@
 // that is divided by twice the sum of A^k. Cost independent of K except for the power, one
 // step per bit of K + 1. All phases in half-turns.
 // Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
+// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cmath>

@@ -1,7 +1,7 @@
 // The one float-to-integer conversion of the module: nearest, ties to even, independent of the
 // FP rounding mode, with a defined answer for every double.
 // Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the split loop's files, x87 elsewhere), never shared between the two.
+// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// The closed form against brute-force sums of its partials in long double, on the precise and
+// The closed form against brute-force sums of its partials in long double, on the "hq" and
 // both fast paths, plus the cases with a known shape: K = 0, A = 0, a comb at rest, a comb
 // turned by a quarter cycle, and inputs at the edges of int32 and double.
 #include "oscillator/signal/partial_sum.h"
@@ -37,7 +37,7 @@ PartialSumOut evaluate(SinePath path, const Args &a) {
 }
 
 const char *name(SinePath path) {
-    return path == SinePath::Hq ? "precise" : path == SinePath::FastScalar ? "scalar" : "sse";
+    return path == SinePath::Hq ? "hq" : path == SinePath::FastScalar ? "scalar" : "sse";
 }
 
 struct Truth {
@@ -101,8 +101,8 @@ TEST(PartialSum, MatchesBruteForceSumsOfThePartials) {
                     const Truth exact = bruteForce(a, false);
                     const Truth fast = bruteForce(a, true);
                     for (SinePath path : paths()) {
-                        const bool precise = path == SinePath::Hq;
-                        const Truth &t = precise ? exact : fast;
+                        const bool hq = path == SinePath::Hq;
+                        const Truth &t = hq ? exact : fast;
                         const PartialSumOut o = evaluate(path, a);
                         const long double err =
                             std::max(std::fabs(o.first - t.first), std::fabs(o.second - t.second));
@@ -111,7 +111,7 @@ TEST(PartialSum, MatchesBruteForceSumsOfThePartials) {
                         // float, whose error of up to 2^-25 half-turns the power multiplies by
                         // K + 1 (measured 2e-5 at K = 511 and 2000).
                         const long double bound =
-                            precise ? 1e-9L : 1e-5L + (K + 1) * PI_L * 0x1p-25L;
+                            hq ? 1e-9L : 1e-5L + (K + 1) * PI_L * 0x1p-25L;
                         EXPECT_LT(err, bound * t.scale)
                             << name(path) << " oneSided " << oneSided << " A " << A << " K " << K
                             << " phases " << a.phiC << " " << a.phiM << " " << a.phiQ << " C "

@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values<int16_t>(1, 2)),
     [](const ::testing::TestParamInfo<std::tuple<Extreme, int16_t, int16_t>> &param) {
         return std::string(std::get<0>(param.param).name) +
-               (std::get<1>(param.param) ? "Precise" : "Fast") + "Mode" +
+               (std::get<1>(param.param) ? "Hq" : "Fast") + "Mode" +
                std::to_string(std::get<2>(param.param));
     });
 
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(RenderGuards, UnusableSampleRate,
 
 TEST_F(RenderGuards, ListValuesOutsideTheirListsActLikeTheRuleSays) {
     // "Mode" other than 1 is two-sided, "cyclic" other than 1 turns the comb, "hq" other than
-    // 0 is precise: two voices side by side, one with the odd value, must agree bit for bit.
+    // 0 is exact: two voices side by side, one with the odd value, must agree bit for bit.
     const struct {
         int32_t pin;
         int16_t odd, same;

@@ -1,5 +1,5 @@
 // The render loop heard through the built plug-in: output samples against long-double sums of
-// the partials that should sound (precise path tightly, fast path within the kernels' error),
+// the partials that should sound ("hq" tightly, the fast path within the kernels' error),
 // and against the signal core composed step by step over random inputs; the partial limit read
 // once per block, the pitch cache, the gate's phase reset and the two comb modes.
 #include "support/oscillator_rig.h"
@@ -20,8 +20,8 @@ namespace {
 constexpr float RATE = 44100.0f;
 constexpr int32_t BLOCK = 64;
 // Output error allowed against the long-double sums: float rounding of the output on the
-// precise path; on the fast path the kernels' 2e-7 per sine, through the closed form.
-constexpr double PRECISE_TOLERANCE = 2e-7;
+// "hq"; on the fast path the kernels' 2e-7 per sine, through the closed form.
+constexpr double HQ_TOLERANCE = 2e-7;
 constexpr double FAST_TOLERANCE = 2e-6;
 
 class RenderLoop : public ::testing::Test {
@@ -158,7 +158,7 @@ TEST_P(RenderSeries, OutputsAreTheSumOfThePartialsThatShouldSound) {
     ASSERT_NE(voice, nullptr);
     startNote(*voice, 0);
     const Series series = seriesOf(s);
-    const double tolerance = s.hq ? PRECISE_TOLERANCE : c.fastTolerance;
+    const double tolerance = s.hq ? HQ_TOLERANCE : c.fastTolerance;
     double worst = 0.0;
     for (int32_t block = 0; block < 3; ++block) {
         host.run(BLOCK);
@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::ValuesIn(SERIES_CASES), ::testing::Values<int16_t>(1, 0)),
     [](const ::testing::TestParamInfo<std::tuple<SeriesCase, int16_t>> &param) {
         return std::string(std::get<0>(param.param).name) +
-               (std::get<1>(param.param) ? "Precise" : "Fast");
+               (std::get<1>(param.param) ? "Hq" : "Fast");
     });
 
 TEST_F(RenderLoop, PartialLimitIsReadFromTheFirstSampleOfEachBlock) {
@@ -192,7 +192,7 @@ TEST_F(RenderLoop, PartialLimitIsReadFromTheFirstSampleOfEachBlock) {
         voice->setInput(PIN_N, 0, blocks[b].first);
         std::fill(voice->buffer(PIN_N) + 1, voice->buffer(PIN_N) + BLOCK, blocks[b].rest);
         host.run(BLOCK);
-        expectSeries(*voice, series, blocks[b].K, b * BLOCK, 0, BLOCK, PRECISE_TOLERANCE);
+        expectSeries(*voice, series, blocks[b].K, b * BLOCK, 0, BLOCK, HQ_TOLERANCE);
     }
 }
 
@@ -212,7 +212,7 @@ TEST_F(RenderLoop, PitchCacheAfterOpenServesFcOfMinusTwenty) {
     series.f0 = -20.0L;
     for (int32_t block = 0; block < 2; ++block) {
         host.run(BLOCK);
-        expectSeries(*voice, series, 3, block * BLOCK, 0, BLOCK, PRECISE_TOLERANCE);
+        expectSeries(*voice, series, 3, block * BLOCK, 0, BLOCK, HQ_TOLERANCE);
     }
     EXPECT_LT(voice->output(PIN_OUTPUTL)[BLOCK - 1], -1e-3f);
 }
@@ -227,21 +227,21 @@ TEST_F(RenderLoop, ClosedGateSamplesAreSilentAndRestartEveryPhase) {
     const Series series = seriesOf(s);
     startNote(*voice, 0);
     host.run(BLOCK);
-    expectSeries(*voice, series, 5, 0, 0, BLOCK, PRECISE_TOLERANCE);
+    expectSeries(*voice, series, 5, 0, 0, BLOCK, HQ_TOLERANCE);
 
     // Gate 0 at samples 20 to 22, then -1, which sounds like any other nonzero value.
     float *gate = voice->buffer(PIN_GATE);
     std::fill(gate + 20, gate + 23, 0.0f);
     std::fill(gate + 23, gate + BLOCK, -1.0f);
     host.run(BLOCK);
-    expectSeries(*voice, series, 5, BLOCK, 0, 20, PRECISE_TOLERANCE);
+    expectSeries(*voice, series, 5, BLOCK, 0, 20, HQ_TOLERANCE);
     for (int32_t i = 20; i < 23; ++i) {
         EXPECT_EQ(voice->output(PIN_OUTPUTL)[i], 0.0f) << i;
         EXPECT_EQ(voice->output(PIN_OUTPUTR)[i], 0.0f) << i;
     }
-    expectSeries(*voice, series, 5, -23, 23, BLOCK, PRECISE_TOLERANCE);
+    expectSeries(*voice, series, 5, -23, 23, BLOCK, HQ_TOLERANCE);
     host.run(BLOCK);
-    expectSeries(*voice, series, 5, BLOCK - 23, 0, BLOCK, PRECISE_TOLERANCE);
+    expectSeries(*voice, series, 5, BLOCK - 23, 0, BLOCK, HQ_TOLERANCE);
 }
 
 TEST_F(RenderLoop, EmptyCallStillRunsTheSilenceTest) {
@@ -322,7 +322,7 @@ TEST_P(RenderRandom, FollowsTheSignalCoreStepByStep) {
             expected.push_back(model.render(inputsAt(*voice, i)));
         }
         host.run(BLOCK);
-        const double tolerance = s.hq ? PRECISE_TOLERANCE : FAST_TOLERANCE;
+        const double tolerance = s.hq ? HQ_TOLERANCE : FAST_TOLERANCE;
         for (int32_t i = 0; i < BLOCK; ++i) {
             const PartialSumOut &e = expected[static_cast<size_t>(i)];
             const double l = voice->output(PIN_OUTPUTL)[i];

@@ -1,6 +1,6 @@
 // tarn-dll.so against tarn.so: the same patches, held and moving inputs, rendered through both
 // by the same host, compared sample by sample. Where the processor has SSE2 both take the
-// split loop in SSE2 doubles and must agree bit for bit. Without it both run the per-sample
+// block render path in SSE2 doubles and must agree bit for bit. Without it both run the per-sample
 // loop in x87 doubles, where GCC's two back ends spill intermediates at different points and
 // the DLL runs under Windows' 53-bit precision control: there they agree within 1e-6 of the
 // output scale plus one float step, the bound of the x87 loop against the SSE2 one.
