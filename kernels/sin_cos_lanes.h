@@ -47,15 +47,6 @@ template <class T, class V> inline void sinCosPiReduced(V x, V &sinOut, V &cosOu
     cosOut = signedSinPiPolynomial<T>(x + offsetC, sigmaC);
 }
 
-// sinCosPi4 lane by lane: each phase rounded to float, the results widened exactly.
-template <class L>
-inline void sinCosPiLanes(typename L::D phase, typename L::D &sinOut, typename L::D &cosOut) {
-    typename L::F s, c;
-    sinCosPiReduced<float>(__builtin_convertvector(phase, typename L::F), s, c);
-    sinOut = __builtin_convertvector(s, typename L::D);
-    cosOut = __builtin_convertvector(c, typename L::D);
-}
-
 // The lanes I... of a and b side by side (indices past W name b's), by shuffles: storing the
 // halves and loading the whole would defeat store-to-load forwarding.
 template <class Out, class In, size_t... I>
@@ -67,24 +58,72 @@ template <size_t Offset, size_t... I> constexpr auto offsetLanes(std::index_sequ
     return std::index_sequence<(Offset + I)...>{};
 }
 
-// sinCosPiLanes of two phases in one float vector of twice the lanes: the same operations lane by
-// lane, in half as many polynomial evaluations.
+// GCC has no vector of two floats of its own and takes every lane of one apart; with two double
+// lanes the conversions go through SSE2's own instructions on four floats instead.
+template <class L> constexpr bool PAIRED_BY_BUILTINS =
+#if defined(__clang__)
+    false;
+#else
+    L::W == 2;
+#endif
+
+// Two double vectors rounded to floats, side by side in one vector of 2W floats.
+template <class L> inline typename L::F2 narrowPair(typename L::D a, typename L::D b) {
+    if constexpr (PAIRED_BY_BUILTINS<L>) {
+        return __builtin_shufflevector(__builtin_ia32_cvtpd2ps(a), __builtin_ia32_cvtpd2ps(b), 0,
+                                       1, 4, 5);
+    } else {
+        return shuffleLanes<typename L::F2>(__builtin_convertvector(a, typename L::F),
+                                            __builtin_convertvector(b, typename L::F),
+                                            std::make_index_sequence<2 * L::W>{});
+    }
+}
+
+// The low and the high W floats of 2W, widened exactly.
+template <class L> inline typename L::D widenLow(typename L::F2 f) {
+    if constexpr (PAIRED_BY_BUILTINS<L>) {
+        return __builtin_ia32_cvtps2pd(f);
+    } else {
+        return __builtin_convertvector(
+            shuffleLanes<typename L::F>(f, f, std::make_index_sequence<L::W>{}), typename L::D);
+    }
+}
+
+template <class L> inline typename L::D widenHigh(typename L::F2 f) {
+    if constexpr (PAIRED_BY_BUILTINS<L>) {
+        return __builtin_ia32_cvtps2pd(__builtin_shufflevector(f, f, 2, 3, 2, 3));
+    } else {
+        return __builtin_convertvector(
+            shuffleLanes<typename L::F>(f, f, offsetLanes<L::W>(std::make_index_sequence<L::W>{})),
+            typename L::D);
+    }
+}
+
+// sinCosPi4 lane by lane on two phases: each rounded to float, both in one float vector of
+// twice the lanes, the results widened exactly.
 template <class L>
 inline void sinCosPiLanes2(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
                            typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
-    using D = typename L::D;
-    using F = typename L::F;
-    constexpr auto both = std::make_index_sequence<2 * L::W>{};
-    constexpr auto low = std::make_index_sequence<L::W>{};
-    constexpr auto high = offsetLanes<L::W>(std::make_index_sequence<L::W>{});
-    const typename L::F2 x = shuffleLanes<typename L::F2>(__builtin_convertvector(phase1, F),
-                                                          __builtin_convertvector(phase2, F), both);
     typename L::F2 s, c;
-    sinCosPiReduced<float>(x, s, c);
-    sin1 = __builtin_convertvector(shuffleLanes<F>(s, s, low), D);
-    sin2 = __builtin_convertvector(shuffleLanes<F>(s, s, high), D);
-    cos1 = __builtin_convertvector(shuffleLanes<F>(c, c, low), D);
-    cos2 = __builtin_convertvector(shuffleLanes<F>(c, c, high), D);
+    sinCosPiReduced<float>(narrowPair<L>(phase1, phase2), s, c);
+    sin1 = widenLow<L>(s);
+    sin2 = widenHigh<L>(s);
+    cos1 = widenLow<L>(c);
+    cos2 = widenHigh<L>(c);
+}
+
+// The same for one phase.
+template <class L>
+inline void sinCosPiLanes(typename L::D phase, typename L::D &sinOut, typename L::D &cosOut) {
+    if constexpr (PAIRED_BY_BUILTINS<L>) {
+        typename L::D unusedSin, unusedCos;
+        sinCosPiLanes2<L>(phase, phase, sinOut, cosOut, unusedSin, unusedCos);
+    } else {
+        typename L::F s, c;
+        sinCosPiReduced<float>(__builtin_convertvector(phase, typename L::F), s, c);
+        sinOut = __builtin_convertvector(s, typename L::D);
+        cosOut = __builtin_convertvector(c, typename L::D);
+    }
 }
 
 // sinCosPiOfMultiple lane by lane: whole turns taken off K phiM by nearestInt's rounding (half to

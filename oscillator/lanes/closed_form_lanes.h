@@ -119,26 +119,35 @@ template <class L, bool Hq>
     storeLanes<L>(t.cK + j, cK);
 }
 
-// audibleSample lane by lane: in-range magnitudes narrowed, everything else (NaN included) 0.0.
-template <class L> inline typename L::F audibleLanes(typename L::D x) {
+// audibleSample lane by lane: in-range magnitudes kept, everything else (NaN included) 0.0.
+template <class L> inline typename L::D audibleLanes(typename L::D x) {
     const double lo = static_cast<double>(FLT_MIN), hi = static_cast<double>(FLT_MAX);
     const typename L::I audible = ((x >= lo) & (x <= hi)) | ((x <= -lo) & (x >= -hi));
-    return __builtin_convertvector(audible ? x : typename L::D{}, typename L::F);
+    return audible ? x : typename L::D{};
 }
 
-// The outputs of lanes [j, j + W), of which the first `lanes` are stored.
+// The outputs of lanes [j, j + W), narrowed, of which the first `lanes` are stored.
 template <class L>
 inline void storeOutputs(typename L::D first, typename L::D second, float *out1, float *out2,
                          int32_t j, int32_t lanes) {
-    const typename L::F f = audibleLanes<L>(first), s = audibleLanes<L>(second);
+    float f[2 * L::W];
+    if constexpr (PAIRED_BY_BUILTINS<L>) {
+        const typename L::F2 both = narrowPair<L>(audibleLanes<L>(first), audibleLanes<L>(second));
+        std::memcpy(f, &both, sizeof both);
+    } else {
+        const typename L::F f1 = __builtin_convertvector(audibleLanes<L>(first), typename L::F);
+        const typename L::F f2 = __builtin_convertvector(audibleLanes<L>(second), typename L::F);
+        std::memcpy(f, &f1, sizeof f1);
+        std::memcpy(f + L::W, &f2, sizeof f2);
+    }
     if (lanes == L::W) {
-        std::memcpy(out1 + j, &f, sizeof f);
-        std::memcpy(out2 + j, &s, sizeof s);
+        std::memcpy(out1 + j, f, L::W * sizeof(float));
+        std::memcpy(out2 + j, f + L::W, L::W * sizeof(float));
         return;
     }
     for (int32_t l = 0; l < lanes; ++l) {
         out1[j + l] = f[l];
-        out2[j + l] = s[l];
+        out2[j + l] = f[L::W + l];
     }
 }
 
@@ -174,8 +183,7 @@ template <class L, bool Hq>
     using D = typename L::D;
     using I = typename L::I;
     D sC, cC;
-    sinCosPath<L, Hq>(C, sC, cC);
-    sinCosPath<L, Hq>(phiQ, in.sq, in.cq);
+    sinCosPathPair<L, Hq>(C, phiQ, sC, cC, in.sq, in.cq);
     in.A = A;
     in.zr = A * cC;
     in.zi = A * sC;

@@ -16,9 +16,9 @@ namespace {
 
 // W floats from p, widened exactly.
 template <class L> inline typename L::D loadFloatLanes(const float *p) {
-    typename L::F f;
-    std::memcpy(&f, p, sizeof f);
-    return __builtin_convertvector(f, typename L::D);
+    typename L::F2 f = {};
+    std::memcpy(&f, p, L::W * sizeof(float));
+    return widenLow<L>(f);
 }
 
 // wrapOnce lane by lane: above 1 subtract 2, else below -1 add 2.
