@@ -60,7 +60,8 @@ template <size_t Offset, size_t... I> constexpr auto offsetLanes(std::index_sequ
 
 // GCC has no vector of two floats of its own and takes every lane of one apart; with two double
 // lanes the conversions go through SSE2's own instructions on four floats instead.
-template <class L> constexpr bool PAIRED_BY_BUILTINS =
+template <class L>
+constexpr bool PAIRED_BY_BUILTINS =
 #if defined(__clang__)
     false;
 #else
@@ -70,8 +71,8 @@ template <class L> constexpr bool PAIRED_BY_BUILTINS =
 // Two double vectors rounded to floats, side by side in one vector of 2W floats.
 template <class L> inline typename L::F2 narrowPair(typename L::D a, typename L::D b) {
     if constexpr (PAIRED_BY_BUILTINS<L>) {
-        return __builtin_shufflevector(__builtin_ia32_cvtpd2ps(a), __builtin_ia32_cvtpd2ps(b), 0,
-                                       1, 4, 5);
+        return __builtin_shufflevector(__builtin_ia32_cvtpd2ps(a), __builtin_ia32_cvtpd2ps(b), 0, 1,
+                                       4, 5);
     } else {
         return shuffleLanes<typename L::F2>(__builtin_convertvector(a, typename L::F),
                                             __builtin_convertvector(b, typename L::F),
@@ -126,6 +127,11 @@ inline void sinCosPiLanes(typename L::D phase, typename L::D &sinOut, typename L
     }
 }
 
+// wrapOnce lane by lane: above 1 subtract 2, else below -1 add 2.
+template <class L> inline typename L::D wrapOnceLanes(typename L::D x) {
+    return x > 1.0 ? x - 2.0 : x < -1.0 ? x + 2.0 : x;
+}
+
 // sinCosPiOfMultiple lane by lane: whole turns taken off K phiM by nearestInt's rounding (half to
 // even) where it is in range, INT32_MIN beyond it and for NaN; + 0.0 turns the -0.0 a rounding
 // can give into the +0.0 of an int's double.
@@ -137,9 +143,7 @@ inline void sinCosPiOfMultipleLanes(typename L::D K, typename L::D phiM, typenam
     const D v = y - 0.5;
     const typename L::I inRange = (v >= -2147483648.5) & (v < 2147483647.5);
     const D n = inRange ? L::roundHalfEven(v) + 0.0 : splat<D>(-2147483648.0);
-    const D t = 2.0 * (y - n);
-    const D x = t > 1.0 ? t - 2.0 : t < -1.0 ? t + 2.0 : t;
-    sinCosPiReduced<double>(x, sK, cK);
+    sinCosPiReduced<double>(wrapOnceLanes<L>(2.0 * (y - n)), sK, cK);
 }
 
 // pi/2 in three parts of 33, 33 and 53 bits: n P1 and n P2 are exact for |n| < 2^20.

@@ -21,11 +21,6 @@ template <class L> inline typename L::D loadFloatLanes(const float *p) {
     return widenLow<L>(f);
 }
 
-// wrapOnce lane by lane: above 1 subtract 2, else below -1 add 2.
-template <class L> inline typename L::D wrapOnceLanes(typename L::D x) {
-    return x > 1.0 ? x - 2.0 : x < -1.0 ? x + 2.0 : x;
-}
-
 // Samples [0, n) of the pins into A, C and, where `phases` is given, the comb phases.
 template <class L>
 void ratioInputsLanes(const float *a, const float *combfreq, const float *combphase, int32_t n,

@@ -40,11 +40,9 @@ uint64_t bitsOf(double x) {
     return b;
 }
 
-// True when each input the steps read holds one bit pattern over [begin, end): each element
-// equal to the next one, compared as bytes.
-bool inputsHeld(const BlockIo &io, int32_t begin, int32_t end) {
-    const float *const pins[] = {io.fc,     io.fm1,      io.a,        io.gate,
-                                 io.detune, io.combfreq, io.combphase};
+// True when each of the pins holds one bit pattern over [begin, end): each element equal to the
+// next one, compared as bytes.
+template <size_t N> bool pinsHeld(const float *const (&pins)[N], int32_t begin, int32_t end) {
     const size_t bytes = static_cast<size_t>(end - begin - 1) * sizeof(float);
     for (const float *p : pins) {
         if (std::memcmp(p + begin, p + begin + 1, bytes) != 0) {
@@ -52,6 +50,28 @@ bool inputsHeld(const BlockIo &io, int32_t begin, int32_t end) {
         }
     }
     return true;
+}
+
+// What a sub-block's inputs do: every one holds; the pitch, spacing and gate hold while "a" and
+// the comb move (every comb phase finite: a sample with none would be silent); or the pitch
+// moves.
+enum class SubBlock { Held, PitchHeld, Moving };
+
+SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end) {
+    const float *const pitchPins[] = {io.fc, io.fm1, io.gate, io.detune};
+    if (!pinsHeld(pitchPins, begin, end)) {
+        return SubBlock::Moving;
+    }
+    const float *const ratioPins[] = {io.a, io.combfreq, io.combphase};
+    if (pinsHeld(ratioPins, begin, end)) {
+        return SubBlock::Held;
+    }
+    for (int32_t i = begin; i < end; ++i) {
+        if (!std::isfinite(io.combphase[i])) {
+            return SubBlock::Moving;
+        }
+    }
+    return SubBlock::PitchHeld;
 }
 
 // The level after n steps of levelAfterStep; each step's level into `levels` where given. The
@@ -208,24 +228,6 @@ void pad(LaneBlock &b) {
     }
 }
 
-// True when the inputs of the pitch, the spacing and the gate hold one bit pattern over
-// [begin, end), and every comb phase is finite (a sample with none would be silent).
-bool pitchHeld(const BlockIo &io, int32_t begin, int32_t end) {
-    const float *const pins[] = {io.fc, io.fm1, io.gate, io.detune};
-    const size_t bytes = static_cast<size_t>(end - begin - 1) * sizeof(float);
-    for (const float *p : pins) {
-        if (std::memcmp(p + begin, p + begin + 1, bytes) != 0) {
-            return false;
-        }
-    }
-    for (int32_t i = begin; i < end; ++i) {
-        if (!std::isfinite(io.combphase[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Each sample's ratio, comb step and comb phase of a sub-block whose pitch holds, as the steps
 // form them, padded to a multiple of 8: the ratio and comb step in the lanes, and the comb phase
 // there too with "cyclic" off, its running sum here with it on. False where one is beyond the
@@ -329,8 +331,8 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     run.wi = ratio.wi;
     run.R = ratio.R;
     run.ratios = ratioMoves ? ratios : nullptr;
-    run.combSteps = combSteps;
-    run.combPhases = combPhases;
+    run.combSteps = ratioMoves ? combSteps : nullptr;
+    run.combPhases = ratioMoves ? combPhases : nullptr;
     run.count = n;
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][oneSided ? 1 : 0](run, first, second);
@@ -416,12 +418,12 @@ void renderBlocksOf(LoopState &st, HeldRatio &ratio, const LoopConstants &lc, co
                     const LanePasses &passes) {
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
-        if (inputsHeld(io, begin, end)) {
-            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio, false);
-        } else if (pitchHeld(io, begin, end)) {
-            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio, true);
-        } else {
+        const SubBlock kind = subBlockOf(io, begin, end);
+        if (kind == SubBlock::Moving) {
             renderMoving<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes);
+        } else {
+            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio,
+                           kind == SubBlock::PitchHeld);
         }
     }
 }
