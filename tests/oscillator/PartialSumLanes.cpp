@@ -4,6 +4,7 @@
 // against long double sinl and cosl. On every vector unit of this processor.
 #include "kernels/cpu_features.h"
 #include "oscillator/lanes/lane_passes.h"
+#include "support/vector_units.h"
 
 #include <gtest/gtest.h>
 
@@ -72,21 +73,14 @@ uint64_t lanesToReport(const LaneBlock &b, bool hq) {
 namespace {
 
 std::string nameOf(VectorUnit u) {
-    return u == VectorUnit::Sse2 ? "sse2" : u == VectorUnit::Avx2 ? "avx2" : "avx512";
+    return vectorUnitName(u);
 }
 
-// Every unit up to the one the module would choose, each of which must have its passes.
+// Every unit of this processor, with its passes.
 std::vector<std::pair<VectorUnit, LanePasses>> tablesOfThisProcessor() {
     std::vector<std::pair<VectorUnit, LanePasses>> tables;
-    for (VectorUnit u : {VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512}) {
-        if (u > widestVectorUnit()) {
-            break;
-        }
-        if (const LanePasses *t = lanePasses(u)) {
-            tables.push_back({u, *t});
-        } else {
-            ADD_FAILURE() << nameOf(u) << " chosen by the feature test but has no passes";
-        }
+    for (VectorUnit u : vectorUnitsOfThisProcessor()) {
+        tables.push_back({u, *lanePasses(u)});
     }
     return tables;
 }

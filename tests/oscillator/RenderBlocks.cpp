@@ -6,10 +6,10 @@
 // can flip the narrowing). The silent samples are the same ones. The phases formed per block
 // drift from the per-sample loop's running sums by a bounded amount over 10^7 samples.
 #include "kernels/cpu_features.h"
-#include "oscillator/lanes/lane_passes.h"
 #include "oscillator/module/Module.h"
 #include "oscillator/module/ModuleProbe.h"
 #include "oscillator/module/VoicePool.h"
+#include "support/vector_units.h"
 
 #include <gtest/gtest.h>
 
@@ -27,26 +27,6 @@ namespace {
 
 constexpr int32_t MAX_BLOCK = 300;
 constexpr float NAN_F = std::numeric_limits<float>::quiet_NaN();
-
-const char *nameOf(VectorUnit u) {
-    return u == VectorUnit::Sse2 ? "sse2" : u == VectorUnit::Avx2 ? "avx2" : "avx512";
-}
-
-// Every unit up to the one the module would choose, each of which must have its passes.
-std::vector<VectorUnit> unitsOfThisProcessor() {
-    std::vector<VectorUnit> units;
-    for (VectorUnit u : {VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512}) {
-        if (u > widestVectorUnit()) {
-            break;
-        }
-        if (lanePasses(u) != nullptr) {
-            units.push_back(u);
-        } else {
-            ADD_FAILURE() << nameOf(u) << " chosen by the feature test but has no passes";
-        }
-    }
-    return units;
-}
 
 enum Pin { FC, FM1, N, A, GATE, DETUNE, COMBFREQ, COMBPHASE, PINS };
 
@@ -234,12 +214,13 @@ class RenderBlocks : public ::testing::TestWithParam<std::tuple<int16_t, int16_t
 TEST_P(RenderBlocks, StaysWithinTheBoundOfThePerSampleLoopOverLongRenders) {
     const auto [hq, mode, cyclic] = GetParam();
     const double bound = hq != 0 ? 1e-9 : 1e-6;
-    for (VectorUnit unit : unitsOfThisProcessor()) {
+    for (VectorUnit unit : vectorUnitsOfThisProcessor()) {
         Voice ref(hq, mode, cyclic, VectorUnit::None);
         Voice lanes(hq, mode, cyclic, unit);
         const uint32_t seed = 17u + static_cast<uint32_t>(hq * 100 + mode * 10 + cyclic);
-        const Outcome o = compare(ref, lanes, bound, seed, 1000000, nameOf(unit));
-        RecordProperty(std::string("largest_difference_") + nameOf(unit), scientific(o.worst));
+        const Outcome o = compare(ref, lanes, bound, seed, 1000000, vectorUnitName(unit));
+        RecordProperty(std::string("largest_difference_") + vectorUnitName(unit),
+                       scientific(o.worst));
     }
 }
 
@@ -252,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(RenderBlocks, RenderBlocks,
 // spacing phases at the end stay within 1e-9 half-turns of the per-sample loop's, and every
 // output within the bound.
 TEST(RenderBlocksDrift, PhasesStayBoundedOverTenMillionSamples) {
-    const std::vector<VectorUnit> units = unitsOfThisProcessor();
+    const std::vector<VectorUnit> units = vectorUnitsOfThisProcessor();
     if (units.empty()) {
         GTEST_SKIP() << "no vector unit on this processor";
     }
