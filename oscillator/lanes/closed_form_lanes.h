@@ -127,6 +127,8 @@ template <class L> inline typename L::D audibleLanes(typename L::D x) {
 }
 
 // The outputs of lanes [j, j + W), narrowed, of which the first `lanes` are stored.
+// The wide units narrow each signal on its own: putting both side by side first, as the two-lane
+// unit must, costs them shuffles.
 template <class L>
 inline void storeOutputs(typename L::D first, typename L::D second, float *out1, float *out2,
                          int32_t j, int32_t lanes) {
