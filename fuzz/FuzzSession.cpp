@@ -3,8 +3,8 @@
 #include "fuzz/FuzzSession.h"
 
 #include "exports/module_exports.h"
-#include "tools/validate/heap_watch.h"
-#include "tools/validate/watchdog.h"
+#include "tools/validate/shared/heap_watch.h"
+#include "tools/validate/shared/watchdog.h"
 
 #include <cstdio>
 #include <cstdlib>

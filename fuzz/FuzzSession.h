@@ -7,9 +7,9 @@
 
 #include "host/Host.h"
 #include "host/PluginLibrary.h"
-#include "tools/validate/CallChecker.h"
-#include "tools/validate/VoiceWatch.h"
-#include "tools/validate/figures.h"
+#include "tools/validate/shared/CallChecker.h"
+#include "tools/validate/shared/VoiceWatch.h"
+#include "tools/validate/shared/figures.h"
 
 #include <cstdint>
 #include <memory>

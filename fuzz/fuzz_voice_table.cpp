@@ -6,7 +6,7 @@
 #include "fuzz/FuzzSession.h"
 #include "fuzz/voice_table.h"
 #include "oscillator/module/VoicePool.h"
-#include "tools/validate/VoiceModel.h"
+#include "tools/validate/shared/VoiceModel.h"
 
 #include <cstdio>
 #include <vector>

@@ -2,7 +2,7 @@
 // BLOCK_FRAMES samples, and each block into segments at the frames of its events.
 #include "lv2/Instrument.h"
 
-#include "tools/pin_units.h"
+#include "tools/render/model/pin_units.h"
 
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>

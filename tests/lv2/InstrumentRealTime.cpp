@@ -2,7 +2,7 @@
 // bends, pedal, control moves and the channel-mode messages allocate and lock nothing.
 #include "lv2/Lv2Rig.h"
 
-#include "tools/validate/heap_watch.h"
+#include "tools/validate/shared/heap_watch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The rig: one lilv world per instance, a urid map over a list of strings, and the atom forge.
 #include "lv2/Lv2Rig.h"
 
-#include "tools/spectrum.h"
+#include "tools/render/spectrum.h"
 
 #include <lv2/atom/forge.h>
 #include <lv2/midi/midi.h>

@@ -3,7 +3,7 @@
 // lock, a corrupted phase), around one real instance of the plug-in. Every fault must fail on
 // the check that names it, and the same call without the fault must pass, so that each case
 // fails for its own reason.
-#include "tools/validate/CallChecker.h"
+#include "tools/validate/shared/CallChecker.h"
 
 #include "host/Host.h"
 #include "host/PluginLibrary.h"

@@ -2,7 +2,7 @@
 // watching and not yet freed, through every allocation road, checked against a plain map over
 // a long random sequence (which drives the tracking table's probing and deletion hard); and
 // allocations and locks are counted only while watching, and only on the watching thread.
-#include "tools/validate/heap_watch.h"
+#include "tools/validate/shared/heap_watch.h"
 
 #include <gtest/gtest.h>
 

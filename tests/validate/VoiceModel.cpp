@@ -2,7 +2,7 @@
 // of a listed voice, of the oldest one, generations of 24, a destruction ending a generation),
 // and a long random stream of notes and alternation changes on which the model and the
 // oscillator's own table must agree field by field.
-#include "tools/validate/VoiceModel.h"
+#include "tools/validate/shared/VoiceModel.h"
 
 #include "oscillator/module/VoicePool.h"
 

@@ -5,7 +5,7 @@
 
 #include "host/Host.h"
 #include "host/PluginLibrary.h"
-#include "tools/validate/CallChecker.h"
+#include "tools/validate/shared/CallChecker.h"
 
 #include <cstdint>
 #include <memory>

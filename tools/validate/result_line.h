@@ -5,7 +5,7 @@
 // (one line, fields in this order, separated by single spaces; no value contains a space).
 #pragma once
 
-#include "tools/validate/figures.h"
+#include "tools/validate/shared/figures.h"
 
 #include <cstdint>
 #include <string>

@@ -4,9 +4,9 @@
 #include "tools/validate/scenario_runner.h"
 
 #include "kernels/cpu_features.h"
-#include "tools/validate/heap_watch.h"
 #include "tools/validate/result_line.h"
-#include "tools/validate/watchdog.h"
+#include "tools/validate/shared/heap_watch.h"
+#include "tools/validate/shared/watchdog.h"
 
 #include <csignal>
 #include <cstdio>

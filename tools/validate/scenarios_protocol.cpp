@@ -6,7 +6,7 @@
 #include "se_sdk2/SEProcessInfo.h"
 #include "se_sdk2/se_protocol.h"
 #include "tools/validate/TarnPins.h"
-#include "tools/validate/heap_watch.h"
+#include "tools/validate/shared/heap_watch.h"
 
 #include <cmath>
 #include <cstring>

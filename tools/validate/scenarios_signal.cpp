@@ -5,8 +5,8 @@
 
 #include "se_sdk2/se_protocol.h"
 #include "tools/validate/TarnPins.h"
-#include "tools/validate/heap_watch.h"
 #include "tools/validate/pitch_estimate.h"
+#include "tools/validate/shared/heap_watch.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -6,7 +6,7 @@
 
 #include "se_sdk2/SEModuleProperties.h"
 #include "tools/validate/TarnPins.h"
-#include "tools/validate/VoiceWatch.h"
+#include "tools/validate/shared/VoiceWatch.h"
 
 #include <cstring>
 

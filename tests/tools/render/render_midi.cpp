@@ -1,0 +1,189 @@
+// tarn-render --midi: Standard MIDI Files assembled here byte by byte, so that every note's
+// time, key and velocity is known, rendered and measured from the WAV; and each kind of
+// malformed file refused with its message.
+#include "support/tool_process.h"
+#include "tools/render/spectrum.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace tarn::test;
+using namespace tarn::render;
+using namespace std::string_literals;
+
+namespace {
+
+const std::string TOOL = TARN_RENDER_PATH;
+constexpr double RATE = 44100.0;
+
+using Bytes = std::string;
+
+Bytes be(uint32_t x, int count) {
+    Bytes b;
+    for (int i = count - 1; i >= 0; --i)
+        b += static_cast<char>((x >> (8 * i)) & 0xFF);
+    return b;
+}
+
+// A variable-length quantity, as SMF delta times are written.
+Bytes vlq(uint32_t x) {
+    Bytes b(1, static_cast<char>(x & 0x7F));
+    while (x >>= 7)
+        b.insert(b.begin(), static_cast<char>(0x80 | (x & 0x7F)));
+    return b;
+}
+
+Bytes header(int format, int tracks, int division = 480) {
+    return "MThd" + be(6, 4) + be(format, 2) + be(tracks, 2) + be(division, 2);
+}
+
+Bytes track(const Bytes &events) {
+    Bytes body = events + vlq(0) + "\xFF\x2F" + Bytes(1, '\0'); // end of track
+    return "MTrk" + be(static_cast<uint32_t>(body.size()), 4) + body;
+}
+
+Bytes event(uint32_t delta, std::initializer_list<int> bytes) {
+    Bytes b = vlq(delta);
+    for (int x : bytes)
+        b += static_cast<char>(x);
+    return b;
+}
+
+Bytes tempo(uint32_t delta, uint32_t microsecondsPerQuarter) {
+    return vlq(delta) + "\xFF\x51\x03" + be(microsecondsPerQuarter, 3);
+}
+
+// Format 1 at 480 ticks per quarter: 120 bpm, then 240 bpm from tick 960 (1 s) on.
+// Track 2, channel 1: key 60 at 0 s (velocity 100) to 0.5 s (note-off); key 64 at 1 s
+// (velocity 50) to 1.25 s, ended by a note-on of velocity 0 written in running status.
+// Track 3: channel 2, key 67 at 1.5 s (velocity 127) to 1.75 s; channel 10, key 72 at 2 s
+// to 2.25 s.
+Bytes song() {
+    return header(1, 3) + track(tempo(0, 500000) + tempo(960, 250000)) +
+           track(event(0, {0x90, 60, 100}) + event(480, {0x80, 60, 0}) +
+                 event(480, {0x90, 64, 50}) + event(480, {64, 0})) +
+           track(event(1920, {0x91, 67, 127}) + event(480, {0x81, 67, 64}) +
+                 event(480, {0x99, 72, 90}) + event(480, {0x89, 72, 0}));
+}
+
+struct Expected {
+    double start, end, hz, velocity;
+};
+
+const Expected NOTES[] = {{0.0, 0.5, 261.6256, 100},
+                          {1.0, 1.25, 329.6276, 50},
+                          {1.5, 1.75, 391.9954, 127},
+                          {2.0, 2.25, 523.2511, 90}};
+
+WavData renderSong(const ScratchDir &dir, const std::vector<std::string> &extra) {
+    dir.write("song.mid", song());
+    dir.write("p.json", R"({"settings": {"alternate": "L+R"},
+                            "defaults": {"N": 0, "combfreq": 0, "combphase": 0.25}})");
+    std::vector<std::string> args = {"--quiet", dir.path("p.json"), "--midi", dir.path("song.mid")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ToolRun run = runProgram(TOOL, args, dir);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return readWav(dir.path("song.wav"));
+}
+
+TEST(RenderMidi, PlaysTheNotesOfTheFileAtTheirTimesPitchesAndVelocities) {
+    ScratchDir dir;
+    WavData wav = renderSong(dir, {});
+    ASSERT_EQ(wav.left.size(), size_t((2.25 + 0.25) * RATE + 0.5));
+    // One partial: 0.75 cos(pi / 4) sin(2 pi f t) at full velocity.
+    const double full = 0.75 * std::cos(M_PI / 4);
+    for (const Expected &note : NOTES) {
+        SCOPED_TRACE(note.hz);
+        const size_t from = note.start == 0.0 ? 0 : size_t(note.start * RATE) - 2000;
+        const size_t to = size_t(note.end * RATE) + 2000;
+        size_t first = SIZE_MAX, last = 0;
+        double peak = 0.0;
+        for (size_t i = from; i < to; ++i)
+            if (wav.left[i] != 0.0f) {
+                first = std::min(first, i);
+                last = i;
+                peak = std::max(peak, double(std::fabs(wav.left[i])));
+            }
+        EXPECT_NEAR(double(first), note.start * RATE, 2.0);
+        EXPECT_NEAR(double(last), note.end * RATE, 2.0);
+        EXPECT_NEAR(peak / full, note.velocity / 127.0, 1e-3);
+        const size_t FFT = 8192;
+        auto db = spectrumDb(wav.left, size_t((note.start + note.end) / 2 * RATE) - FFT / 2, FFT);
+        size_t bin = size_t(std::max_element(db.begin(), db.end()) - db.begin());
+        EXPECT_NEAR(interpolatedPeakHz(db, bin, RATE / FFT) / note.hz, 1.0, 0.001);
+    }
+    // --channel 1,2 leaves out the note on channel 10; a patch's own score is not played.
+    dir.write("q.json", R"({"score": [{"start": 0, "length": 9, "pitch": "A4"}]})");
+    ToolRun run = runProgram(
+        TOOL, {"--null", dir.path("q.json"), "--midi", dir.path("song.mid"), "--channel", "1"},
+        dir);
+    EXPECT_NE(run.out.find("rendered 1.5 s"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("q.json: the \"score\" is not played"), std::string::npos) << run.err;
+    WavData chosen = renderSong(dir, {"--channel", "1,2"});
+    ASSERT_EQ(chosen.left.size(), size_t((1.75 + 0.25) * RATE + 0.5));
+}
+
+struct BadMidi {
+    const char *name;
+    Bytes bytes;
+    std::vector<std::string> options;
+    const char *error; // after "m.mid: "
+};
+
+class RenderMidiErrors : public testing::TestWithParam<BadMidi> {};
+
+TEST_P(RenderMidiErrors, AreRefusedWithWhereAndWhatWasExpected) {
+    const BadMidi &c = GetParam();
+    ScratchDir dir;
+    dir.write("m.mid", c.bytes);
+    std::vector<std::string> args = {"--midi", dir.path("m.mid"), dir.path("o.wav")};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    ToolRun run = runProgram(TOOL, args, dir);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_NE(run.err.find(dir.path("m.mid") + ": " + c.error), std::string::npos) << run.err;
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"m.mid"});
+}
+
+const Bytes NOTE = track(event(0, {0x90, 60, 100}) + event(480, {0x80, 60, 0}));
+
+const BadMidi BAD_MIDI[] = {
+    {"NotMidi", "{\"score\": []}", {}, "byte 0: expected the \"MThd\" header"},
+    {"ShortHeader", "MThd" + be(6, 4) + be(0, 2), {}, "byte 0: expected the \"MThd\" header"},
+    {"HeaderLength",
+     "MThd" + be(7, 4) + be(0, 2) + be(1, 2) + be(480, 2) + "\0"s + NOTE,
+     {},
+     "byte 4: expected a header length of 6, got 7"},
+    {"Format2", header(2, 1) + NOTE, {}, "byte 8: expected format 0 or 1, got 2"},
+    {"Smpte", header(0, 1, 0xE728) + NOTE, {}, "byte 12: expected a division in ticks per"},
+    {"MissingTrack",
+     header(1, 2) + NOTE,
+     {},
+     "byte 35: track 2: expected an \"MTrk\" chunk, got the end of the file"},
+    {"WrongChunk",
+     header(0, 1) + "MTrx" + NOTE.substr(4),
+     {},
+     "byte 14: track 1: expected an \"MTrk\" chunk, got \"MTrx\""},
+    {"TruncatedTrack",
+     header(0, 1) + NOTE.substr(0, NOTE.size() - 3),
+     {},
+     "byte 14: track 1: expected 13 bytes of events, got 10"},
+    {"NoEndOfTrack",
+     header(0, 1) + "MTrk" + be(9, 4) + event(0, {0x90, 60, 100}) + event(480, {0x80, 60, 0}),
+     {},
+     "byte 14: track 1: libsmf stopped on it; expected events that end with an End of Track"},
+    {"DataWithoutStatus",
+     header(1, 2) + NOTE + track(event(0, {0x40, 0x40})),
+     {},
+     "byte 35: track 2: bad status byte (MSB is zero)"},
+    {"NoNoteOnTheChannels",
+     header(0, 1) + NOTE,
+     {"--channel", "3,4"},
+     "expected notes on channels 3 and 4, found none"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, RenderMidiErrors, testing::ValuesIn(BAD_MIDI),
+                         [](const testing::TestParamInfo<BadMidi> &param) {
+                             return std::string(param.param.name);
+                         });
+
+} // namespace

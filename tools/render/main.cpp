@@ -1,0 +1,297 @@
+// tarn-render: renders a patch on the TARN plug-in to a WAV file and, on request, plots.
+// Every output is written under a temporary name and renamed only once everything has
+// succeeded, so a failing or interrupted run leaves no file behind.
+#include "host/PluginLibrary.h"
+#include "tools/render/cli_options.h"
+#include "tools/render/errors.h"
+#include "tools/render/exit_codes.h"
+#include "tools/render/input_guard.h"
+#include "tools/render/interrupt_cleanup.h"
+#include "tools/render/level_meter.h"
+#include "tools/render/model/dry_run.h"
+#include "tools/render/model/embedded_texts.h"
+#include "tools/render/option_notes.h"
+#include "tools/render/output_space.h"
+#include "tools/render/patch_loading.h"
+#include "tools/render/pending_file.h"
+#include "tools/render/pin_listing.h"
+#include "tools/render/plots.h"
+#include "tools/render/progress_bar.h"
+#include "tools/render/render_driver.h"
+#include "tools/render/wav_writer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <limits.h>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+using namespace tarn::render;
+
+namespace {
+
+std::string defaultPluginPath() {
+    char path[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return "tarn.so";
+    std::string exe(path, static_cast<size_t>(n));
+    return exe.substr(0, exe.rfind('/') + 1) + "tarn.so";
+}
+
+int fail(int code, const std::string &message) {
+    std::cerr << "tarn-render: " << message << "\n";
+    return code;
+}
+
+// The default centre of the spectrum window: the middle of the first note, or of the render.
+double spectrumCentre(const Patch &patch, double seconds) {
+    if (patch.notes.empty())
+        return 0.5 * seconds;
+    auto first = std::min_element(
+        patch.notes.begin(), patch.notes.end(),
+        [](const PatchNote &x, const PatchNote &y) { return x.startSeconds < y.startSeconds; });
+    return first->startSeconds + 0.5 * first->lengthSeconds;
+}
+
+// The first output that would replace an input, as a message; empty when there is none.
+std::optional<std::string> findOverwrite(const Options &options) {
+    const std::vector<std::string> inputs = {options.patchPath, options.midiPath};
+    for (const std::string *output :
+         {&options.outputPath, &options.spectrogramPath, &options.spectrumPath})
+        if (!output->empty())
+            if (auto problem = overwriteProblem(*output, inputs))
+                return problem;
+    return std::nullopt;
+}
+
+// " in 0.41 s, 19.6 times realtime": how long `seconds` of sound took to render.
+std::string renderSpeed(double seconds, double elapsed) {
+    char text[96];
+    if (elapsed > 0.0)
+        std::snprintf(text, sizeof text, " in %.2f s, %.1f times realtime", elapsed,
+                      seconds / elapsed);
+    else
+        std::snprintf(text, sizeof text, " in %.2f s", elapsed);
+    return text;
+}
+
+struct Outputs {
+    std::unique_ptr<WavWriter> wav;
+    std::unique_ptr<PendingFile> spectrogramPng;
+    std::unique_ptr<PendingFile> spectrumPng;
+};
+
+// Throws PlotError. Draws into the plots' temporary files.
+void drawPlots(const Options &options, const LoadedPatch &loaded, const StereoSignal &signal,
+               const Outputs &out) {
+    const std::string title = "tarn-render: " + loaded.name;
+    if (out.spectrogramPng)
+        plotSpectrogram(signal, options.maxHz, title + " (spectrogram)",
+                        out.spectrogramPng->temporaryPath());
+    if (out.spectrumPng) {
+        const double seconds = static_cast<double>(signal.left.size()) / signal.sampleRate;
+        double at = options.spectrumAtSeconds.value_or(spectrumCentre(loaded.patch, seconds));
+        std::ostringstream heading;
+        heading << title << " (spectrum at " << at << " s, "
+                << spectrumWindowSize(signal.sampleRate) << "-sample Hann window)";
+        plotSpectrum(signal, at, options.maxHz, heading.str(), out.spectrumPng->temporaryPath());
+    }
+}
+
+// What was written, how fast, and the levels.
+void printSummary(const Options &options, const Patch &patch, const Outputs &out,
+                  const std::string &speed, const LevelMeter &meter) {
+    const double seconds = static_cast<double>(meter.left().samples) / patch.sampleRate;
+    if (out.wav)
+        std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
+                  << patch.sampleRate << " Hz)" << speed << "\n";
+    else
+        std::cout << "rendered " << seconds << " s" << speed << ", wrote no WAV file (--null)\n";
+    if (out.spectrogramPng)
+        std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
+    if (out.spectrumPng)
+        std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
+    std::cout << levelReport(meter);
+}
+
+// Throws OutputError.
+Outputs openOutputs(const Options &options, const Patch &patch, int64_t frames) {
+    Outputs out;
+    if (!options.nullOutput) {
+        const int64_t bytes = wavFileBytes(frames, options.format);
+        if (auto problem = spaceProblem(options.outputPath, bytes))
+            throw OutputError(*problem);
+        out.wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format,
+                                              frames);
+        if (needsRf64(frames, options.format) && !options.quiet)
+            std::cout << "writing RF64: " << gigabytes(bytes)
+                      << " is more than a plain WAV file can hold (4.29 GB)\n";
+    }
+    if (!options.spectrogramPath.empty())
+        out.spectrogramPng = std::make_unique<PendingFile>(options.spectrogramPath);
+    if (!options.spectrumPath.empty())
+        out.spectrumPng = std::make_unique<PendingFile>(options.spectrumPath);
+    return out;
+}
+
+// The mix's scale: the patch's gain, or what brings the peak to --normalize's level, found by
+// a first render.
+float mixScale(const Options &options, const PluginLibrary &library, const LoadedPatch &loaded) {
+    if (!options.normalizeDbfs)
+        return static_cast<float>(linearFromDb(loaded.patch.gainDb));
+    LevelMeter unscaled;
+    ProgressBar bar(!options.quiet, "measuring");
+    renderMix(
+        library, loaded.patch, loaded.schedule, 1.0f,
+        [&](const float *left, const float *right, int32_t count) {
+            unscaled.add(left, right, count);
+        },
+        [&](double fraction) { bar.update(fraction); });
+    if (unscaled.peak() > 0.0)
+        return static_cast<float>(linearFromDb(*options.normalizeDbfs) / unscaled.peak());
+    std::cerr << "tarn-render: the render is silent; --normalize does nothing\n";
+    return 1.0f;
+}
+
+int run(const Options &options) {
+    if (auto problem = findOverwrite(options))
+        return fail(EXIT_BAD_PATCH, *problem);
+    std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+    if (options.pins) {
+        PluginLibrary library(pluginPath);
+        if (!library.isLoaded())
+            return fail(EXIT_PLUGIN,
+                        "cannot load the plug-in " + pluginPath + ": " + library.error());
+        printPins(library, std::cout);
+        return EXIT_OK;
+    }
+
+    LoadedPatch loaded;
+    try {
+        loaded = loadPatch(options);
+    } catch (const PatchError &e) {
+        std::cerr << e.what() << "\n";
+        return EXIT_BAD_PATCH;
+    }
+    const Patch &patch = loaded.patch;
+    const Schedule &schedule = loaded.schedule;
+    for (const std::string &note : idleOptionNotes(options, patch))
+        std::cerr << "tarn-render: " << note << "\n";
+    if (loaded.scoreIgnored)
+        std::cerr << "tarn-render: " << loaded.name
+                  << ": the \"score\" is not played; the notes of " << options.midiPath
+                  << " take its place\n";
+    if (options.dryRun) {
+        std::cout << dryRunReport(patch, schedule);
+        return EXIT_OK;
+    }
+    for (size_t n : schedule.dropped)
+        std::cerr << "tarn-render: " << loaded.name << ": " << patch.notes[n].pointer
+                  << ": dropped: every instance started a note within one sample of it\n";
+    const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
+    if (options.spectrumAtSeconds && *options.spectrumAtSeconds > seconds) {
+        std::ostringstream message;
+        message << "--spectrum-at " << *options.spectrumAtSeconds
+                << " lies after the end of the render (" << seconds << " s)";
+        return fail(EXIT_USAGE, message.str());
+    }
+
+    PluginLibrary library(pluginPath);
+    if (!library.isLoaded())
+        return fail(EXIT_PLUGIN, "cannot load the plug-in " + pluginPath + ": " + library.error());
+
+    Outputs out;
+    try {
+        out = openOutputs(options, patch, schedule.totalSamples);
+    } catch (const OutputError &e) {
+        return fail(EXIT_OUTPUT, e.what());
+    }
+
+    const bool keepSignal = out.spectrogramPng || out.spectrumPng;
+    StereoSignal signal;
+    signal.sampleRate = patch.sampleRate;
+    LevelMeter meter;
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        const float scale = mixScale(options, library, loaded);
+        ProgressBar bar(!options.quiet, "rendering");
+        renderMix(
+            library, patch, schedule, scale,
+            [&](const float *left, const float *right, int32_t count) {
+                meter.add(left, right, count);
+                if (out.wav)
+                    out.wav->write(left, right, count);
+                if (keepSignal) {
+                    signal.left.insert(signal.left.end(), left, left + count);
+                    signal.right.insert(signal.right.end(), right, right + count);
+                }
+            },
+            [&](double fraction) { bar.update(fraction); });
+    } catch (const PluginError &e) {
+        return fail(EXIT_PLUGIN, e.what());
+    } catch (const OutputError &e) {
+        return fail(EXIT_OUTPUT, e.what());
+    }
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    try {
+        drawPlots(options, loaded, signal, out);
+    } catch (const PlotError &e) {
+        return fail(EXIT_PLOT, e.what());
+    }
+    try {
+        if (out.wav)
+            out.wav->commit();
+        if (out.spectrogramPng)
+            out.spectrogramPng->commit();
+        if (out.spectrumPng)
+            out.spectrumPng->commit();
+    } catch (const OutputError &e) {
+        return fail(EXIT_OUTPUT, e.what());
+    }
+    if (!options.quiet)
+        printSummary(options, patch, out, renderSpeed(seconds, elapsed), meter);
+    if (out.wav) {
+        std::string warning = clipWarning(meter, options.format);
+        if (!warning.empty())
+            std::cerr << "tarn-render: " << warning << "\n";
+    }
+    return EXIT_OK;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Options options;
+    try {
+        options = parseOptions(argc, argv);
+    } catch (const UsageError &e) {
+        std::cerr << "tarn-render: " << e.what() << "\n(tarn-render --help shows the usage)\n";
+        return EXIT_USAGE;
+    }
+    if (options.help) {
+        std::cout << USAGE_TEXT;
+        return EXIT_OK;
+    }
+    if (options.version) {
+        std::cout << VERSION_TEXT << "\n";
+        return EXIT_OK;
+    }
+    if (options.printDemo) {
+        std::cout << DEMO_PATCH_TEXT;
+        return EXIT_OK;
+    }
+    installInterruptCleanup();
+    try {
+        return run(options);
+    } catch (const PluginError &e) {
+        return fail(EXIT_PLUGIN, e.what());
+    }
+}

@@ -1,0 +1,286 @@
+// Patch file to Patch: syntax, schema, the remaining range checks, and the conversion of
+// designer units to pin values.
+#include "tools/render/model/patch_parser.h"
+
+#include "tools/render/errors.h"
+#include "tools/render/model/embedded_texts.h"
+#include "tools/render/model/json_duplicates.h"
+#include "tools/render/model/pin_units.h"
+#include "tools/render/model/pitch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+namespace tarn::render {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr double COMBPHASE_HALF_TURNS_LIMIT = 3.0;
+constexpr int16_t CYCLIC_OFF = 1;
+
+// Collects problems found after the schema, so that one run reports them all.
+class Problems {
+public:
+    explicit Problems(const std::string &fileName) : m_file(fileName) {}
+    void add(const std::string &pointer, const std::string &message) {
+        m_text << m_file << ": " << (pointer.empty() ? "/" : pointer) << ": " << message << "\n";
+        ++m_count;
+    }
+    void throwIfAny() const {
+        if (m_count > 0) {
+            std::string text = m_text.str();
+            text.pop_back();
+            throw PatchError(text);
+        }
+    }
+
+private:
+    std::string m_file;
+    std::ostringstream m_text;
+    int m_count = 0;
+};
+
+std::string formatNumber(double x) {
+    std::ostringstream out;
+    out << x;
+    return out.str();
+}
+
+[[noreturn]] void throwMalformed(const std::string &text, const std::string &fileName,
+                                 const json::parse_error &error) {
+    // error.byte counts from 1 and points at the character that could not be read.
+    size_t end = std::min<size_t>(error.byte == 0 ? 0 : error.byte - 1, text.size());
+    size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + end, '\n'));
+    size_t lineStart = text.rfind('\n', end == 0 ? 0 : end - 1);
+    size_t column = lineStart == std::string::npos || end == 0 ? end + 1 : end - lineStart;
+    std::string what = error.what();
+    size_t colon = what.find(": ");
+    std::string detail = colon == std::string::npos ? what : what.substr(colon + 2);
+    throw PatchError(fileName + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                     ": malformed JSON: " + detail);
+}
+
+struct ControlValue {
+    double from;
+    double to;
+};
+
+ControlValue readControl(const json &value) {
+    if (value.is_object())
+        return {value["from"].get<double>(), value["to"].get<double>()};
+    return {value.get<double>(), value.get<double>()};
+}
+
+float controlPin(int control, double x, int16_t cyclic) {
+    switch (control) {
+    case CONTROL_FM1:
+        return fm1PinFromRatio(x);
+    case CONTROL_N:
+        return nPinFromCount(x);
+    case CONTROL_A:
+        return aPinFromRatio(x);
+    case CONTROL_DETUNE:
+        return detunePinFromHz(x);
+    case CONTROL_COMBFREQ:
+        return combfreqPinFromHalfTurns(x);
+    default:
+        return cyclic == CYCLIC_OFF ? combphasePinFromHalfTurns(x) : combphasePinFromHz(x);
+    }
+}
+
+void checkCombphase(const json &holder, const std::string &pointer, int16_t cyclic,
+                    Problems &problems) {
+    if (cyclic != CYCLIC_OFF || !holder.contains("combphase"))
+        return;
+    ControlValue v = readControl(holder["combphase"]);
+    for (double x : {v.from, v.to})
+        if (std::fabs(x) > COMBPHASE_HALF_TURNS_LIMIT) {
+            problems.add(appendPointer(pointer, "combphase"),
+                         "expected a comb phase from -3 to 3 half-turns while \"cyclic\" is "
+                         "off, got " +
+                             formatNumber(x));
+            return;
+        }
+}
+
+// Pitch in Hz of a value that passed the schema; 0 for a note name outside the MIDI range.
+double pitchHz(const json &pitch) {
+    if (pitch.is_string()) {
+        auto midi = midiFromNoteName(pitch.get<std::string>());
+        return midi ? hzFromMidi(*midi) : 0.0;
+    }
+    if (pitch.is_number())
+        return hzFromMidi(pitch.get<double>());
+    if (pitch.contains("hz"))
+        return pitch["hz"].get<double>();
+    return hzFromVolts(pitch["volts"].get<double>());
+}
+
+double pitchVolts(const json &pitch) {
+    if (pitch.is_object() && pitch.contains("volts"))
+        return pitch["volts"].get<double>();
+    return voltsFromHz(pitchHz(pitch));
+}
+
+// The value of a list setting in holder's "settings", or fallback. The schema admits exactly
+// the labels and values of the list.
+int16_t settingValue(const json &holder, int setting, int16_t fallback) {
+    const ListSetting &list = LIST_SETTINGS[setting];
+    if (!holder.contains("settings") || !holder["settings"].contains(list.name))
+        return fallback;
+    const json &choice = holder["settings"][list.name];
+    return choice.is_string() ? *findListValue(list.listText, choice.get<std::string>())
+                              : *findListValue(list.listText, choice.get<int64_t>());
+}
+
+// A note's velocity as a gain: its own, the defaults', or 1. A MIDI velocity v is v / 127.
+float velocityGain(const json &entry, const json &defaults) {
+    const json &holder = entry.contains("velocity") ? entry : defaults;
+    if (!holder.contains("velocity"))
+        return 1.0f;
+    const json &v = holder["velocity"];
+    return v.is_object() ? static_cast<float>(v["midi"].get<int>() / 127.0) : v.get<float>();
+}
+
+// An envelope time in seconds: the note's own, the defaults', or 0.
+double envelopeSeconds(const json &entry, const json &defaults, const char *field) {
+    for (const json *holder : {&entry, &defaults})
+        if (holder->contains("envelope") && (*holder)["envelope"].contains(field))
+            return (*holder)["envelope"][field].get<double>() / 1000.0;
+    return 0.0;
+}
+
+struct ScoreEntry {
+    json entry;          // a note as the schema admits it
+    std::string pointer; // where it comes from, for messages
+};
+
+// The notes to play: the MIDI file's, as score entries, in place of the patch's "score".
+std::vector<ScoreEntry> scoreEntries(const json &document, const MidiScore *midi,
+                                     int32_t sampleRate) {
+    std::vector<ScoreEntry> entries;
+    if (!midi) {
+        const json score = document.value("score", json::array());
+        for (size_t i = 0; i < score.size(); ++i)
+            entries.push_back({score[i], "/score/" + std::to_string(i)});
+        return entries;
+    }
+    for (const MidiNote &note : midi->notes) {
+        // A note-off on its note-on's tick still plays one sample.
+        json entry = {{"start", note.startSeconds},
+                      {"length", std::max(note.lengthSeconds, 1.0 / sampleRate)},
+                      {"pitch", note.key},
+                      {"velocity", {{"midi", note.velocity}}}};
+        std::ostringstream where;
+        where << midi->fileName << ": track " << note.track << ", note " << note.number
+              << " (channel " << note.channel << ", key " << note.key << ", at "
+              << note.startSeconds << " s)";
+        entries.push_back({entry, where.str()});
+    }
+    return entries;
+}
+
+} // namespace
+
+const JsonSchema &patchSchema() {
+    static const JsonSchema schema(json::parse(PATCH_SCHEMA_TEXT));
+    return schema;
+}
+
+Patch parsePatch(const std::string &text, const std::string &fileName, const MidiScore *midi) {
+    json document;
+    try {
+        document = json::parse(text);
+    } catch (const json::parse_error &error) {
+        throwMalformed(text, fileName, error);
+    }
+    if (auto duplicate = findDuplicateKey(text))
+        throw PatchError(fileName + ": " + *duplicate + ": expected each key once, got it twice");
+    std::vector<SchemaError> errors = patchSchema().validate(document);
+    if (!errors.empty()) {
+        std::string message;
+        for (const SchemaError &e : errors)
+            message += (message.empty() ? "" : "\n") + fileName + ": " +
+                       (e.pointer.empty() ? "/" : e.pointer) + ": " + e.message;
+        throw PatchError(message);
+    }
+
+    Patch patch;
+    patch.fileName = fileName;
+    patch.sampleRate = document.value("sample_rate", patch.sampleRate);
+    patch.blockSize = document.value("block_size", patch.blockSize);
+    patch.voices = document.value("voices", patch.voices);
+    patch.gainDb = document.value("gain", patch.gainDb);
+    for (int s = 0; s < LIST_SETTING_COUNT; ++s)
+        patch.settings[s] = settingValue(document, s, LIST_SETTINGS[s].defaultValue);
+    int16_t cyclic = patch.settings[SETTING_CYCLIC];
+
+    Problems problems(fileName);
+    const json defaults = document.value("defaults", json::object());
+    checkCombphase(defaults, "/defaults", cyclic, problems);
+    const double builtIn[CONTROL_COUNT] = {
+        DEFAULT_FM1_RATIO, DEFAULT_N_COUNT, DEFAULT_A_RATIO, 0.0, 0.0, 0.0};
+    const double nyquist = 0.5 * patch.sampleRate;
+    double lastEnd = 0.0;
+    double lastRelease = 0.0; // end of the last release
+    const std::vector<ScoreEntry> score = scoreEntries(document, midi, patch.sampleRate);
+    if (score.empty() && !midi && !document.contains("score"))
+        problems.add("", "expected a \"score\" (or a MIDI file given with --midi)");
+    if (score.empty() && !document.contains("duration"))
+        problems.add("", "expected a \"duration\" for a patch without notes");
+    for (const auto &[entry, pointer] : score) {
+        PatchNote note;
+        note.pointer = pointer;
+        note.startSeconds = entry["start"].get<double>();
+        note.lengthSeconds = entry["length"].get<double>();
+        lastEnd = std::max(lastEnd, note.startSeconds + note.lengthSeconds);
+        long long on = std::llround(note.startSeconds * patch.sampleRate);
+        long long off = std::llround((note.startSeconds + note.lengthSeconds) * patch.sampleRate);
+        if (off <= on)
+            problems.add(note.pointer + "/length", "expected a length of at least one sample (" +
+                                                       formatNumber(1.0 / patch.sampleRate) +
+                                                       " s), got " +
+                                                       formatNumber(note.lengthSeconds));
+        const json &pitch = entry["pitch"];
+        note.pitchHz = pitchHz(pitch);
+        if (note.pitchHz == 0.0)
+            problems.add(note.pointer + "/pitch",
+                         "expected a note from C-1 to G9, got " + pitch.dump());
+        else if (note.pitchHz > nyquist)
+            problems.add(note.pointer + "/pitch", "expected a pitch below the Nyquist frequency (" +
+                                                      formatNumber(nyquist) + " Hz), got " +
+                                                      formatNumber(note.pitchHz) + " Hz");
+        note.fc = fcFromVolts(pitchVolts(pitch));
+        note.mode = settingValue(entry, SETTING_MODE, patch.settings[SETTING_MODE]);
+        note.hq = settingValue(entry, SETTING_HQ, patch.settings[SETTING_HQ]);
+        note.gain = velocityGain(entry, defaults);
+        note.attackSeconds = envelopeSeconds(entry, defaults, "attack_ms");
+        note.releaseSeconds = envelopeSeconds(entry, defaults, "release_ms");
+        lastRelease =
+            std::max(lastRelease, note.startSeconds + note.lengthSeconds + note.releaseSeconds);
+        checkCombphase(entry, note.pointer, cyclic, problems);
+        for (int c = 0; c < CONTROL_COUNT; ++c) {
+            const char *name = CONTROL_NAMES[c];
+            ControlValue v = entry.contains(name)      ? readControl(entry[name])
+                             : defaults.contains(name) ? readControl(defaults[name])
+                                                       : ControlValue{builtIn[c], builtIn[c]};
+            note.controls[c] = {controlPin(c, v.from, cyclic), controlPin(c, v.to, cyclic)};
+        }
+        patch.notes.push_back(note);
+    }
+    patch.durationSeconds = lastRelease + DEFAULT_TAIL_SECONDS;
+    if (document.contains("duration")) {
+        patch.durationSeconds = document["duration"].get<double>();
+        if (patch.durationSeconds < lastEnd)
+            problems.add("/duration", "expected at least the end of the last note (" +
+                                          formatNumber(lastEnd) + " s), got " +
+                                          formatNumber(patch.durationSeconds));
+    }
+    problems.throwIfAny();
+    return patch;
+}
+
+} // namespace tarn::render

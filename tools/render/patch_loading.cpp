@@ -1,0 +1,60 @@
+// A MIDI file alone plays through the built-in defaults ("{}"), not through the demo's
+// settings and score.
+#include "tools/render/patch_loading.h"
+
+#include "tools/render/errors.h"
+#include "tools/render/midi_score.h"
+#include "tools/render/model/embedded_texts.h"
+#include "tools/render/model/patch_parser.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+namespace tarn::render {
+
+namespace {
+
+std::string readFile(const std::string &path) {
+    std::stringstream text;
+    if (path == "-") {
+        text << std::cin.rdbuf();
+        return text.str();
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw PatchError(path + ": cannot read: " + std::strerror(errno));
+    text << in.rdbuf();
+    if (in.bad())
+        throw PatchError(path + ": cannot read: " + std::strerror(errno));
+    return text.str();
+}
+
+} // namespace
+
+LoadedPatch loadPatch(const Options &options) {
+    LoadedPatch loaded;
+    const bool fromFile = !options.patchPath.empty();
+    const bool withMidi = !options.midiPath.empty();
+    loaded.name = options.patchPath == "-" ? "standard input"
+                  : fromFile               ? options.patchPath
+                  : withMidi               ? "built-in defaults"
+                                           : "demo patch";
+    const std::string text = fromFile   ? readFile(options.patchPath)
+                             : withMidi ? "{}"
+                                        : DEMO_PATCH_TEXT;
+    std::optional<MidiScore> midi;
+    if (withMidi)
+        midi = MidiScore{options.midiPath, readMidiNotes(options.midiPath, options.midiChannels)};
+    loaded.patch = parsePatch(text, loaded.name, midi ? &*midi : nullptr);
+    loaded.scoreIgnored = withMidi && nlohmann::json::parse(text).contains("score");
+    loaded.schedule = scheduleScore(loaded.patch);
+    return loaded;
+}
+
+} // namespace tarn::render
