@@ -53,7 +53,7 @@ install-lv2: deps
 
 demo: native-only
 	@mkdir -p out
-	$(NATIVE)/tarn-render --spectrogram out/demo-spectrogram.png out/demo.wav
+	$(NATIVE)/tarn-render --demo --spectrogram out/demo-spectrogram.png out/demo.wav
 	@echo "demo: out/demo.wav (stereo, 32-bit float) and out/demo-spectrogram.png"
 
 # The libFuzzer targets (clang 14, ASan and UBSan), with their replay and short-run tests.

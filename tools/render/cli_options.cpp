@@ -13,26 +13,34 @@
 namespace tarn::render {
 
 const char *const USAGE_TEXT =
-    R"(usage: tarn-render [options] PATCH.json [OUT.wav]      (PATCH.json "-": standard input)
-       tarn-render [options] OUT.wav
-       tarn-render --null|--dry-run [options] [PATCH.json]
-       tarn-render [options] [PATCH.json] --midi FILE.mid [OUT.wav]
+    R"(usage: tarn-render [options] PATCH [OUT.wav]        (PATCH "-": standard input)
+       tarn-render [options] --midi FILE.mid [PATCH] [OUT.wav]
+       tarn-render [options] --demo [OUT.wav]
+       tarn-render --null|--dry-run [options] PATCH
        tarn-render --pins [--plugin PATH]
 
 Renders a patch (JSON, see docs/patch-format.md) on the TARN oscillator plug-in to a stereo
-WAV file: "outputl" on the left channel, "outputr" on the right. Without OUT.wav the WAV goes
-beside the patch under its name (song.json -> song.wav); without PATCH.json the built-in demo
-patch is rendered. No output ever replaces the patch or a file whose name ends in .json.
+WAV file: "outputl" on the left channel, "outputr" on the right. A lone file name is always the
+patch: without OUT.wav the WAV goes beside it under its name (song.json -> song.wav). OUT.wav
+"-" writes the WAV to standard output, and the report to standard error. --demo renders the
+built-in demo patch (to demo.wav without OUT.wav).
+No output ever replaces one of the run's inputs (the patch, the MIDI file, the plug-in, through
+any link), and an output replaces an existing file only when that file holds the same kind of
+data (a WAV file a RIFF or RF64 file, a plot a PNG), unless --force. An output that is a
+symbolic link is written through the link: the file it points to is replaced.
 Each render ends with the peak and RMS of each channel, and a warning when a 16- or 24-bit
 file clipped.
 
 options:
   --format float|16|24     sample format of the WAV file (default: float, 32-bit)
+  -o, --output FILE        the WAV file (in place of OUT.wav)
+  --demo                   render the built-in demo patch (see --print-demo)
+  --force                  let an output replace a file that holds another kind of data
   --midi FILE.mid          play the notes of a Standard MIDI File (format 0 or 1) in place
                            of the score: key as pitch, velocity as gain, the rest from
                            the patch's "defaults"; without OUT.wav, writes FILE.wav
   --channel LIST           the MIDI channels to play, such as 1,2,10 (default: all)
-  --null                   render but write no WAV file (for timing)
+  -n, --null               render but write no WAV file (for timing)
   --dry-run                list every note with the instance that plays it, the note it
                            steals and what "alternate" does to it; render nothing
   --normalize [DBFS]       scale the mix so that its peak is DBFS (default -1, at most 0);
@@ -52,7 +60,8 @@ exit codes:
   0  success
   1  bad command line
   2  bad patch or MIDI file: unreadable file, malformed JSON or MIDI, unknown field, wrong
-     type, value out of range, or an output that would replace an input
+     type, value out of range; or an output that would replace an input, a file of another
+     kind (without --force) or a device, or two outputs of one name
   3  the plug-in does not load or cannot play the patch
   4  an output file cannot be written (nothing is left behind)
   5  gnuplot is missing or failed to draw a plot
@@ -108,10 +117,33 @@ SampleFormat parseFormat(const std::string &text) {
     throw UsageError("--format expects float, 16 or 24, got \"" + text + "\"");
 }
 
-const char *const KNOWN_OPTIONS[] = {
-    "--help",        "--version",  "--pins",        "--print-demo", "--null", "--dry-run",
-    "--quiet",       "--plugin",   "--format",      "--normalize",  "--midi", "--channel",
-    "--spectrogram", "--spectrum", "--spectrum-at", "--max-freq"};
+const char *const KNOWN_OPTIONS[] = {"--help",     "--version",     "--pins",    "--print-demo",
+                                     "--null",     "--dry-run",     "--quiet",   "--plugin",
+                                     "--format",   "--normalize",   "--midi",    "--channel",
+                                     "--demo",     "--force",       "--output",  "--spectrogram",
+                                     "--spectrum", "--spectrum-at", "--max-freq"};
+
+// Csound's options that a Csound user may type, with the way tarn-render says the same.
+struct CsoundOption {
+    const char *flag;
+    const char *answer;
+};
+const CsoundOption CSOUND_OPTIONS[] = {
+    {"-W", "the sound file's container follows OUT's extension (out.wav)"},
+    {"-A", "the sound file's container follows OUT's extension (out.aiff)"},
+    {"-f", "use --format float (the default)"},
+    {"-s", "use --format 16"},
+    {"-3", "use --format 24"},
+    {"-F", "use --midi FILE.mid"},
+    {"-T", "a MIDI render ends by itself after the last note's release"},
+    {"-r", "the sample rate is the patch's \"sample_rate\""},
+    {"-k", "there is no control rate: the patch's \"block_size\" sets the block"},
+    {"-b", "the patch's \"block_size\" sets the block"},
+    {"-B", "the patch's \"block_size\" sets the block"},
+    {"-d", "tarn-render draws no displays; --quiet also hides the progress bar"},
+    {"-m", "use --quiet for fewer messages"},
+    {"-i", "tarn-render reads no sound input"},
+};
 
 // Levenshtein distance: insertions, deletions and substitutions of one character.
 size_t editDistance(const std::string &x, const std::string &y) {
@@ -133,6 +165,9 @@ size_t editDistance(const std::string &x, const std::string &y) {
 // "unknown option --nomalize; did you mean --normalize?" when one is close (at most a third
 // of its letters differ).
 std::string unknownOption(const std::string &arg) {
+    for (const CsoundOption &csound : CSOUND_OPTIONS)
+        if (arg.rfind(csound.flag, 0) == 0)
+            return "unknown option " + arg + " (a Csound option?): " + csound.answer;
     const char *nearest = nullptr;
     size_t best = SIZE_MAX;
     for (const char *known : KNOWN_OPTIONS) {
@@ -148,16 +183,6 @@ std::string unknownOption(const std::string &arg) {
     return message;
 }
 
-bool endsWith(const std::string &text, const std::string &suffix) {
-    if (text.size() < suffix.size())
-        return false;
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - suffix.size() + i])) !=
-            suffix[i])
-            return false;
-    return true;
-}
-
 } // namespace
 
 std::string defaultOutputPath(const std::string &inputPath) {
@@ -169,13 +194,10 @@ std::string defaultOutputPath(const std::string &inputPath) {
     return inputPath.substr(0, dot) + ".wav";
 }
 
-bool looksLikePatchName(const std::string &name) {
-    return endsWith(name, ".json");
-}
-
 Options parseOptions(int argc, const char *const *argv) {
     Options options;
     std::vector<std::string> files;
+    std::string outputOption; // -o FILE
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -208,7 +230,20 @@ Options parseOptions(int argc, const char *const *argv) {
         } else if (arg == "--print-demo") {
             noValue();
             options.printDemo = true;
-        } else if (arg == "--null") {
+        } else if (arg == "--demo") {
+            noValue();
+            options.demo = true;
+        } else if (arg == "--force") {
+            noValue();
+            options.force = true;
+        } else if (arg == "--output" || arg == "-o") {
+            std::string output = takeValue();
+            if (output.empty())
+                throw UsageError(arg + " expects a file name");
+            if (!outputOption.empty())
+                throw UsageError("two outputs given: " + outputOption + " and " + output);
+            outputOption = output;
+        } else if (arg == "--null" || arg == "-n") {
             noValue();
             options.nullOutput = true;
         } else if (arg == "--dry-run") {
@@ -257,24 +292,37 @@ Options parseOptions(int argc, const char *const *argv) {
         return options;
     }
     const bool writesNoWav = options.nullOutput || options.dryRun;
-    size_t wanted = writesNoWav ? 0 : 1;
-    if (files.size() > wanted + 1)
-        throw UsageError("too many file names: " + files[wanted + 1]);
-    // A lone name is the patch when it looks like one, so that a forgotten output name never
-    // turns "tarn-render song.json" into a demo render over the patch.
-    const bool lonePatch =
-        files.size() == 1 && !writesNoWav && (looksLikePatchName(files[0]) || files[0] == "-");
-    if (files.size() == wanted + 1 || lonePatch)
+    if (options.demo && !options.midiPath.empty())
+        throw UsageError("--demo plays its own score; --midi needs a patch or none");
+    // The patch comes first and is never taken for the output: a lone name is the patch (or,
+    // with --demo, the output), so a forgotten output name never renders over a file.
+    const size_t patches = options.demo ? 0 : 1;
+    const size_t outputs = writesNoWav || !outputOption.empty() ? 0 : 1;
+    if (files.size() > patches + outputs)
+        throw UsageError("too many file names: " + files[patches + outputs] +
+                         (outputOption.empty() ? "" : " (the output is given by -o)"));
+    if (patches == 1 && !files.empty())
         options.patchPath = files[0];
-    // With a MIDI file the output may be left out too: it goes beside the MIDI file.
-    const bool derived = lonePatch || (files.empty() && !options.midiPath.empty());
-    if (!writesNoWav) {
-        if (files.empty() && options.midiPath.empty())
-            throw UsageError("no output file given (or use --null)");
-        const std::string &input = options.midiPath.empty() ? files[0] : options.midiPath;
-        if (derived && input == "-")
+    if (patches == 1 && files.empty() && options.midiPath.empty())
+        throw UsageError("no patch given (tarn-render --demo renders the built-in demo)");
+    if (writesNoWav) {
+        if (!outputOption.empty())
+            throw UsageError((options.nullOutput ? "--null" : "--dry-run") +
+                             std::string(" writes no sound file, but -o names one"));
+        return options;
+    }
+    if (!outputOption.empty())
+        options.outputPath = outputOption;
+    else if (files.size() > patches)
+        options.outputPath = files.back();
+    else if (options.demo)
+        options.outputPath = DEFAULT_DEMO_OUTPUT;
+    else {
+        // Beside the MIDI file when there is one, else beside the patch.
+        const std::string &input = options.midiPath.empty() ? options.patchPath : options.midiPath;
+        if (input == "-")
             throw UsageError("a patch read from standard input (-) needs an output file name");
-        options.outputPath = derived ? defaultOutputPath(input) : files.back();
+        options.outputPath = defaultOutputPath(input);
     }
     return options;
 }

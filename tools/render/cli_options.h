@@ -1,4 +1,4 @@
-// The command line of tarn-render: `tarn-render [options] [PATCH.json] [OUT.wav]`.
+// The command line of tarn-render: `tarn-render [options] PATCH [OUT]`, or `--demo [OUT]`.
 #pragma once
 
 #include "tools/render/wav_writer.h"
@@ -20,15 +20,18 @@ struct Options {
     bool version = false;
     bool pins = false;       // print the plug-in's pins and stop
     bool printDemo = false;  // print the embedded demo patch and stop
+    bool demo = false;       // render the embedded demo patch (patchPath stays empty)
+    bool force = false;      // an output may replace a file holding another kind of data
     bool nullOutput = false; // render, write no WAV
     bool dryRun = false;     // list the notes' instances, steals and alternation; no render
     bool quiet = false;      // no progress bar, no summary line
     std::string plugin;      // empty: tarn.so beside the executable
     SampleFormat format = SampleFormat::FLOAT32;
-    std::string patchPath;                   // empty: the embedded demo patch ("{}" with midi)
+    std::string patchPath;                   // empty: the demo patch, or "{}" with midi
     std::string midiPath;                    // Standard MIDI File played in place of the score
     uint32_t midiChannels = 0xFFFF;          // bit c - 1 selects MIDI channel c
-    std::string outputPath;                  // the WAV; empty with nullOutput
+    std::string outputPath;                  // the sound file, "-" for standard output;
+                                             // empty with nullOutput
     std::string spectrogramPath;             // PNG, or empty
     std::string spectrumPath;                // PNG, or empty
     std::optional<double> spectrumAtSeconds; // centre of the spectrum window
@@ -43,8 +46,8 @@ constexpr double DEFAULT_NORMALIZE_DBFS = -1.0;
 // of its extension ("songs/a.json" -> "songs/a.wav").
 std::string defaultOutputPath(const std::string &inputPath);
 
-// Whether a file name ends in ".json" (any case): such a name is never written.
-bool looksLikePatchName(const std::string &name);
+// Where --demo writes when given no output.
+constexpr const char *DEFAULT_DEMO_OUTPUT = "demo.wav";
 
 // Throws UsageError with a one-line reason.
 Options parseOptions(int argc, const char *const *argv);

@@ -5,12 +5,12 @@
 #include "tools/render/cli_options.h"
 #include "tools/render/errors.h"
 #include "tools/render/exit_codes.h"
-#include "tools/render/input_guard.h"
 #include "tools/render/interrupt_cleanup.h"
 #include "tools/render/level_meter.h"
 #include "tools/render/model/dry_run.h"
 #include "tools/render/model/embedded_texts.h"
 #include "tools/render/option_notes.h"
+#include "tools/render/output_guard.h"
 #include "tools/render/output_space.h"
 #include "tools/render/patch_loading.h"
 #include "tools/render/pending_file.h"
@@ -59,15 +59,34 @@ double spectrumCentre(const Patch &patch, double seconds) {
     return first->startSeconds + 0.5 * first->lengthSeconds;
 }
 
-// The first output that would replace an input, as a message; empty when there is none.
-std::optional<std::string> findOverwrite(const Options &options) {
-    const std::vector<std::string> inputs = {options.patchPath, options.midiPath};
-    for (const std::string *output :
-         {&options.outputPath, &options.spectrogramPath, &options.spectrumPath})
-        if (!output->empty())
-            if (auto problem = overwriteProblem(*output, inputs))
-                return problem;
-    return std::nullopt;
+// The outputs this run writes, in the order they are reported.
+std::vector<PlannedOutput> plannedOutputs(const Options &options) {
+    std::vector<PlannedOutput> outputs;
+    if (options.dryRun)
+        return outputs;
+    if (!options.nullOutput)
+        outputs.push_back({options.outputPath, OutputKind::SOUND, "the sound file", ""});
+    if (!options.spectrogramPath.empty())
+        outputs.push_back({options.spectrogramPath, OutputKind::PNG, "the spectrogram", ""});
+    if (!options.spectrumPath.empty())
+        outputs.push_back({options.spectrumPath, OutputKind::PNG, "the spectrum", ""});
+    return outputs;
+}
+
+// The files the outputs replace, symbolic links followed.
+struct OutputTargets {
+    std::string sound;
+    std::string spectrogram;
+    std::string spectrum;
+};
+
+OutputTargets targetsOf(const std::vector<PlannedOutput> &outputs) {
+    OutputTargets targets;
+    for (const PlannedOutput &output : outputs)
+        (output.kind == OutputKind::SOUND                ? targets.sound
+         : std::string(output.role) == "the spectrogram" ? targets.spectrogram
+                                                         : targets.spectrum) = output.target;
+    return targets;
 }
 
 // " in 0.41 s, 19.6 times realtime": how long `seconds` of sound took to render.
@@ -104,39 +123,46 @@ void drawPlots(const Options &options, const LoadedPatch &loaded, const StereoSi
     }
 }
 
+// Where the report goes: standard error when the sound goes to standard output.
+std::ostream &reportStream(const Options &options) {
+    return options.outputPath == "-" && !options.nullOutput ? std::cerr : std::cout;
+}
+
 // What was written, how fast, and the levels.
 void printSummary(const Options &options, const Patch &patch, const Outputs &out,
                   const std::string &speed, const LevelMeter &meter) {
+    std::ostream &report = reportStream(options);
     const double seconds = static_cast<double>(meter.left().samples) / patch.sampleRate;
     if (out.wav)
-        std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
-                  << patch.sampleRate << " Hz)" << speed << "\n";
+        report << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
+               << patch.sampleRate << " Hz)" << speed << "\n";
     else
-        std::cout << "rendered " << seconds << " s" << speed << ", wrote no WAV file (--null)\n";
+        report << "rendered " << seconds << " s" << speed << ", wrote no WAV file (--null)\n";
     if (out.spectrogramPng)
-        std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
+        report << "wrote " << options.spectrogramPath << " (spectrogram)\n";
     if (out.spectrumPng)
-        std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
-    std::cout << levelReport(meter);
+        report << "wrote " << options.spectrumPath << " (spectrum)\n";
+    report << levelReport(meter);
 }
 
 // Throws OutputError.
-Outputs openOutputs(const Options &options, const Patch &patch, int64_t frames) {
+Outputs openOutputs(const Options &options, const OutputTargets &targets, const Patch &patch,
+                    int64_t frames) {
     Outputs out;
     if (!options.nullOutput) {
         const int64_t bytes = wavFileBytes(frames, options.format);
-        if (auto problem = spaceProblem(options.outputPath, bytes))
+        if (auto problem = spaceProblem(targets.sound, bytes))
             throw OutputError(*problem);
-        out.wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format,
-                                              frames);
+        out.wav =
+            std::make_unique<WavWriter>(targets.sound, patch.sampleRate, options.format, frames);
         if (needsRf64(frames, options.format) && !options.quiet)
-            std::cout << "writing RF64: " << gigabytes(bytes)
-                      << " is more than a plain WAV file can hold (4.29 GB)\n";
+            reportStream(options) << "writing RF64: " << gigabytes(bytes)
+                                  << " is more than a plain WAV file can hold (4.29 GB)\n";
     }
-    if (!options.spectrogramPath.empty())
-        out.spectrogramPng = std::make_unique<PendingFile>(options.spectrogramPath);
-    if (!options.spectrumPath.empty())
-        out.spectrumPng = std::make_unique<PendingFile>(options.spectrumPath);
+    if (!targets.spectrogram.empty())
+        out.spectrogramPng = std::make_unique<PendingFile>(targets.spectrogram);
+    if (!targets.spectrum.empty())
+        out.spectrumPng = std::make_unique<PendingFile>(targets.spectrum);
     return out;
 }
 
@@ -160,9 +186,12 @@ float mixScale(const Options &options, const PluginLibrary &library, const Loade
 }
 
 int run(const Options &options) {
-    if (auto problem = findOverwrite(options))
-        return fail(EXIT_BAD_PATCH, *problem);
     std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+    std::vector<PlannedOutput> outputs = plannedOutputs(options);
+    if (auto problem =
+            checkOutputs(outputs, {options.patchPath, options.midiPath, pluginPath}, options.force))
+        return fail(EXIT_BAD_PATCH, *problem);
+    const OutputTargets targets = targetsOf(outputs);
     if (options.pins) {
         PluginLibrary library(pluginPath);
         if (!library.isLoaded())
@@ -208,7 +237,7 @@ int run(const Options &options) {
 
     Outputs out;
     try {
-        out = openOutputs(options, patch, schedule.totalSamples);
+        out = openOutputs(options, targets, patch, schedule.totalSamples);
     } catch (const OutputError &e) {
         return fail(EXIT_OUTPUT, e.what());
     }

@@ -7,7 +7,10 @@
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tarn::test;
 
@@ -99,7 +102,7 @@ const BadRun BAD_RUNS[] = {
      3,
      "cannot load the plug-in"},
     {"PluginWithoutTheExports",
-     {"--plugin", "/lib/x86_64-linux-gnu/libm.so.6", "@/o.wav"},
+     {"--plugin", "/lib/x86_64-linux-gnu/libm.so.6", "--demo", "@/o.wav"},
      nullptr,
      3,
      "cannot load the plug-in /lib/x86_64-linux-gnu/libm.so.6"},
@@ -115,7 +118,20 @@ const BadRun BAD_RUNS[] = {
      1,
      "unknown option --nomralize; did you mean --normalize?"},
     {"StandardInputWithoutOutput", {"-"}, nullptr, 1, "(-) needs an output file name"},
-    {"NoOutput", {}, nullptr, 1, "no output file given"},
+    {"NoPatch", {}, nullptr, 1, "no patch given (tarn-render --demo renders the built-in demo)"},
+    {"CsoundOption", {"-s", "@/p.json"}, ONE_NOTE, 1, "(a Csound option?): use --format 16"},
+    {"TwoOutputs", {"@/p.json", "@/o.wav", "-o", "@/x.wav"}, ONE_NOTE, 1, "too many file names"},
+    {"DemoWithMidi", {"--demo", "--midi", "@/p.json"}, ONE_NOTE, 1, "--demo plays its own score"},
+    {"SoundAndPlotOfOneName",
+     {"@/p.json", "@/x.wav", "--spectrogram", "@/x.wav"},
+     ONE_NOTE,
+     2,
+     "refusing to write /tmp/"},
+    {"TwoPlotsOfOneName",
+     {"@/p.json", "@/o.wav", "--spectrogram", "@/y.png", "--spectrum", "@/y.png"},
+     ONE_NOTE,
+     2,
+     "y.png twice: it is named as the spectrogram and as the spectrum"},
     {"TooManyFiles", {"@/p.json", "@/o.wav", "@/x.wav"}, ONE_NOTE, 1, "too many file names"},
     {"BadFormat", {"--format", "32", "@/o.wav"}, nullptr, 1, "--format expects float, 16 or 24"},
     {"BadSpectrumTime",
@@ -152,32 +168,83 @@ TEST(RenderCli, MissingGnuplotFailsTheRunWithoutLeavingTheWav) {
     EXPECT_EQ(dir.entries(), before);
 }
 
-TEST(RenderCli, ThePatchIsNeverOverwritten) {
+TEST(RenderCli, NoFileOfTheUsersIsEverReplacedByAnOutput) {
     ScratchDir dir;
     const std::string patch = dir.write("p.json", ONE_NOTE);
+    ASSERT_EQ(runProgram(TOOL, {"--quiet", patch, dir.path("old.wav")}, dir).exitCode, 0);
+    ASSERT_EQ(runProgram(TOOL, {"--quiet", "--null", patch, "--spectrum", dir.path("old.png")}, dir)
+                  .exitCode,
+              0);
+    const std::string oldWav = readText(dir.path("old.wav"));
+    const std::string oldPng = readText(dir.path("old.png"));
+    // Files that are not what the output writes, and inputs under other names.
+    const std::map<std::string, std::string> kept = {{"mypatch", "my notes"},
+                                                     {"patch.txt", "notes"},
+                                                     {"my.csd", "<CsoundSynthesizer>"},
+                                                     {"song.mid", "MThd\0\0\0\6"},
+                                                     {"fake.wav", "not a RIFF file"},
+                                                     {"fake.png", "GIF89a"},
+                                                     {"plugin.so", readText(TARN_PLUGIN_PATH)}};
+    for (const auto &[name, text] : kept)
+        dir.write(name, text);
     ::symlink(patch.c_str(), dir.path("link.wav").c_str());
+    ::link(patch.c_str(), dir.path("hard.wav").c_str());
+    ::symlink(dir.path("old.wav").c_str(), dir.path("to-old.wav").c_str());
+    ::symlink(dir.path("none.wav").c_str(), dir.path("dangling.wav").c_str());
+    ::mkfifo(dir.path("fifo.wav").c_str(), 0600);
+    const std::set<std::string> before = dir.entries();
+    const std::string plugin = dir.path("plugin.so");
     const std::vector<std::vector<std::string>> refused = {
+        // A lone name is the patch, whatever it is called: nothing is rendered over it.
+        {dir.path("mypatch")},
+        {dir.path("patch.txt")},
+        {dir.path("my.csd")},
+        {dir.path("song.mid")},
+        {dir.path("new.wav")},
+        // The inputs, under any spelling or link.
         {patch, patch},
-        {patch, dir.path("../") + dir.path("p.json").substr(5)}, // another spelling
-        {patch, dir.path("link.wav")},                           // a link to the patch
-        {patch, dir.path("other.JSON")},
+        {patch, dir.path("../") + dir.path("p.json").substr(5)},
+        {patch, dir.path("link.wav")},
+        {patch, dir.path("hard.wav")},
         {patch, dir.path("o.wav"), "--spectrogram", patch},
+        {patch, "--midi", dir.path("song.mid"), dir.path("song.mid")},
+        {"--force", "--plugin", plugin, patch, plugin},
+        // Files of another kind, devices and links to nothing.
+        {patch, dir.path("fake.wav")},
+        {patch, dir.path("o.wav"), "--spectrogram", dir.path("fake.png")},
+        {patch, dir.path("o.wav"), "--spectrum", dir.path("old.wav")},
+        {patch, dir.path("fifo.wav")},
+        {patch, dir.path("dangling.wav")},
     };
     for (const auto &args : refused) {
         ToolRun run = runProgram(TOOL, args, dir);
         EXPECT_EQ(run.exitCode, 2) << args.back() << "\n" << run.err;
-        EXPECT_NE(run.err.find("refusing to write"), std::string::npos) << run.err;
+        EXPECT_EQ(dir.entries(), before) << args.back();
+        for (const auto &[name, text] : kept)
+            EXPECT_EQ(readText(dir.path(name)), text) << name;
         EXPECT_EQ(readText(patch), ONE_NOTE);
-        EXPECT_EQ(dir.entries(), (std::set<std::string>{"link.wav", "p.json"}));
+        EXPECT_TRUE(readText(dir.path("old.wav")) == oldWav);
     }
-    // A lone patch renders beside itself; any other existing file may be overwritten.
+    // A WAV replaces a WAV and a PNG a PNG, through a link too (which stays a link); --force
+    // replaces another kind of file.
+    ASSERT_EQ(runProgram(TOOL,
+                         {"--quiet", "--format", "16", patch, dir.path("to-old.wav"), "--spectrum",
+                          dir.path("old.png"), "--spectrum-at", "0.08"},
+                         dir)
+                  .exitCode,
+              0);
+    EXPECT_TRUE(readText(dir.path("old.wav")) != oldWav);
+    EXPECT_EQ(readWav(dir.path("old.wav")).format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_TRUE(readText(dir.path("old.png")) != oldPng);
+    struct stat link;
+    EXPECT_TRUE(::lstat(dir.path("to-old.wav").c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+    ToolRun forced = runProgram(TOOL, {"--quiet", "--force", patch, dir.path("fake.wav")}, dir);
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(readWav(dir.path("fake.wav")).left.size(), 8820u);
+    // A lone patch renders beside itself.
     ToolRun lone = runProgram(TOOL, {patch}, dir);
     EXPECT_EQ(lone.exitCode, 0) << lone.err;
     EXPECT_NE(lone.out.find("wrote " + dir.path("p.wav")), std::string::npos) << lone.out;
-    EXPECT_EQ(readWav(dir.path("p.wav")).left.size(), 8820u);
-    dir.write("old.wav", "old");
-    EXPECT_EQ(runProgram(TOOL, {"--quiet", patch, dir.path("old.wav")}, dir).exitCode, 0);
-    EXPECT_EQ(readWav(dir.path("old.wav")).left.size(), 8820u);
     EXPECT_EQ(readText(patch), ONE_NOTE);
 }
 
@@ -214,7 +281,9 @@ TEST(RenderCli, ThirtyOverlappingNotesOnTwentyFourVoicesStealTheOldest) {
     for (int i = 0; i < 30; ++i)
         score += std::string(i ? "," : "") + R"({"start": )" + std::to_string(0.01 * i) +
                  R"(, "length": 1, "pitch": )" + std::to_string(40 + i) + "}";
-    dir.write("p.json", R"({"voices": 24, "settings": {"poly": 4}, "score": [)" + score + "]}");
+    dir.write("p.json", R"({"voices": 24, "settings": {"poly": 4, "alternate": "L+R alt"},
+                             "score": [)" +
+                            score + "]}");
     ToolRun dry = runProgram(TOOL, {"--dry-run", dir.path("p.json")}, dir);
     ASSERT_EQ(dry.exitCode, 0) << dry.err;
     EXPECT_EQ(dir.entries(), std::set<std::string>{"p.json"});
@@ -300,10 +369,10 @@ TEST(RenderCli, PinsListsTheSixteenPinsWithTheListsTheToolUses) {
     }
 }
 
-TEST(RenderCli, DemoRendersWhenOnlyAnOutputIsGiven) {
+TEST(RenderCli, DemoRendersOnRequest) {
     ScratchDir dir;
     ToolRun run = runProgram(TOOL,
-                             {dir.path("demo.wav"), "--spectrogram", dir.path("demo.png"),
+                             {"--demo", dir.path("demo.wav"), "--spectrogram", dir.path("demo.png"),
                               "--spectrum", dir.path("spectrum.png")},
                              dir);
     ASSERT_EQ(run.exitCode, 0) << run.err;

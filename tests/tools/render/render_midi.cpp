@@ -136,7 +136,7 @@ TEST_P(RenderMidiErrors, AreRefusedWithWhereAndWhatWasExpected) {
     const BadMidi &c = GetParam();
     ScratchDir dir;
     dir.write("m.mid", c.bytes);
-    std::vector<std::string> args = {"--midi", dir.path("m.mid"), dir.path("o.wav")};
+    std::vector<std::string> args = {"--midi", dir.path("m.mid"), "-o", dir.path("o.wav")};
     args.insert(args.end(), c.options.begin(), c.options.end());
     ToolRun run = runProgram(TOOL, args, dir);
     EXPECT_EQ(run.exitCode, 2) << run.err;

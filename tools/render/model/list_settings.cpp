@@ -7,11 +7,11 @@
 namespace tarn::render {
 
 const ListSetting LIST_SETTINGS[LIST_SETTING_COUNT] = {
-    {"Mode", "1-Sided=1,2-Sided=2", 1},
-    {"cyclic", "off=1,on=2", 1},
-    {"hq", "off=0,on=1", 1},
-    {"poly", "1=1,2=2,3=3,4=4,5=5,6=6,7=7,8=8,9=9,10=10,11=11,12=12,13=13,14=14,15=15,16=16", 8},
-    {"alternate", "L+R=0,L+R alt=1,M+S=2,M+S alt=3,S+M=4,S+M alt=5", 1},
+    {"Mode", "1-Sided=1,2-Sided=2", 1, 1},
+    {"cyclic", "off=1,on=2", 1, 1},
+    {"hq", "off=0,on=1", 1, 1},
+    {"poly", "1=1,2=2,3=3,4=4,5=5,6=6,7=7,8=8,9=9,10=10,11=11,12=12,13=13,14=14,15=15,16=16", 8, 8},
+    {"alternate", "L+R=0,L+R alt=1,M+S=2,M+S alt=3,S+M=4,S+M alt=5", 1, 0},
 };
 
 std::vector<ListItem> parseListText(const std::string &text) {

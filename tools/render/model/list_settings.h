@@ -22,6 +22,8 @@ struct ListSetting {
     const char *name;     // pin name: "Mode", "cyclic", "hq", "poly", "alternate"
     const char *listText; // the pin's list text
     int16_t defaultValue; // the pin's default
+    int16_t patchDefault; // where a patch gives none: the pin's default, but for "alternate",
+                          // which plays a lone note on both outputs ("L+R", not "L+R alt")
 };
 
 constexpr int LIST_SETTING_COUNT = 5;

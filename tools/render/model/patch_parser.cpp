@@ -215,7 +215,7 @@ Patch parsePatch(const std::string &text, const std::string &fileName, const Mid
     patch.voices = document.value("voices", patch.voices);
     patch.gainDb = document.value("gain", patch.gainDb);
     for (int s = 0; s < LIST_SETTING_COUNT; ++s)
-        patch.settings[s] = settingValue(document, s, LIST_SETTINGS[s].defaultValue);
+        patch.settings[s] = settingValue(document, s, LIST_SETTINGS[s].patchDefault);
     int16_t cyclic = patch.settings[SETTING_CYCLIC];
 
     Problems problems(fileName);
