@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # One run in a real host: jackd (dummy driver, no real-time scheduling) on a server name of this
-# test, jalv with the bundle, a held A4 from jack_midiseq, two seconds recorded with jack_rec (then
-# a full chord's peak, below). The
-# recording must hold a 440 Hz tone: the frequency of each sounding stretch from its zero
-# crossings, the median period within 0.05 % of 1/440 s and 98 % of the periods within 0.5 % (a
-# cycle that jack_rec drops under load would cut one period). Onsets are not checked: the timing
-# is the dummy driver's real time. Every step is bounded; everything started here is stopped by PID.
+# test, jalv with the bundle, a held A4 from jack_midiseq, two seconds recorded with jack_rec; then
+# a full chord, whose peak must stay below full scale. The recording must hold a 440 Hz tone: the
+# frequency of each sounding stretch from its zero crossings, the median period within 0.05 % of
+# 1/440 s and 98 % of the periods within 0.5 % (a cycle that jack_rec drops under load would cut
+# one period). Onsets are not checked: the timing is the dummy driver's real time. Every step is
+# bounded; everything started here is stopped by PID.
 # Usage: real_host.sh LV2_DIR (the folder holding tarn.lv2)
 set -u
 lv2_dir=$(cd "$1" && pwd) || exit 1
