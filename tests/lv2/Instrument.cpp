@@ -354,7 +354,8 @@ TEST(Lv2Description, FollowsTheHostConventions) {
         }
     }
     EXPECT_EQ(logPorts, (std::vector<std::string>{"attack", "release"}));
-    EXPECT_EQ(roles, (std::vector<std::string>{"outputl " + pg + "left", "outputr " + pg + "right"}));
+    EXPECT_EQ(roles,
+              (std::vector<std::string>{"outputl " + pg + "left", "outputr " + pg + "right"}));
     ASSERT_EQ(groups.size(), 2u);
     EXPECT_EQ(groups[0], groups[1]);
     for (LilvNode *n : {logarithmic, group, designation, stereo, rdfType})

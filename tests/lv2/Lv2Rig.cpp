@@ -109,8 +109,8 @@ std::vector<std::string> Lv2Rig::presets() const {
     std::vector<std::string> uris;
     LilvNode *presetClass = lilv_new_uri(m_world, LV2_PRESETS__Preset);
     LilvNodes *related = lilv_plugin_get_related(m_plugin, presetClass);
-    LILV_FOREACH (nodes, i, related)
-        uris.emplace_back(lilv_node_as_uri(lilv_nodes_get(related, i)));
+    LILV_FOREACH(nodes, i, related)
+    uris.emplace_back(lilv_node_as_uri(lilv_nodes_get(related, i)));
     lilv_nodes_free(related);
     lilv_node_free(presetClass);
     std::sort(uris.begin(), uris.end());
@@ -124,8 +124,7 @@ struct PresetTarget {
     LV2_URID floatType, doubleType, intType;
 };
 
-void setPortValue(const char *symbol, void *data, const void *value, uint32_t size,
-                  uint32_t type) {
+void setPortValue(const char *symbol, void *data, const void *value, uint32_t size, uint32_t type) {
     auto *target = static_cast<PresetTarget *>(data);
     float v = 0.0f;
     if (type == target->floatType && size == sizeof(float))
