@@ -41,15 +41,32 @@ native-only: deps
 	cmake -S . -B $(NATIVE) $(CMAKE_COMMON) >/dev/null
 	cmake --build $(NATIVE) -j $(JOBS) --target tarn tarn-render
 
-# The LV2 instrument's bundle, copied to ~/.lv2/ (or LV2_INSTALL_DIR) where hosts look for it.
+# The LV2 instrument's bundle, installed where hosts look for it: LV2_INSTALL_DIR if set, else
+# $(PREFIX)/lib/lv2 when PREFIX is set, else ~/.lv2; DESTDIR goes in front, for packaging. A
+# configured build/native brings its bundle up to date and copies it; without one, a plug-in-only
+# tree in build/plugins builds it, needing cmake, g++ and lv2-dev alone.
+PLUGINS := build/plugins
+ifneq ($(PREFIX),)
+LV2_INSTALL_DIR ?= $(PREFIX)/lib/lv2
+else
 LV2_INSTALL_DIR ?= $(HOME)/.lv2
-install-lv2: deps
-	cmake -S . -B $(NATIVE) $(CMAKE_COMMON) >/dev/null
-	cmake --build $(NATIVE) -j $(JOBS) --target tarn_lv2_bundle
-	mkdir -p $(LV2_INSTALL_DIR)
-	rm -rf $(LV2_INSTALL_DIR)/tarn.lv2
-	cp -r $(NATIVE)/lv2/tarn.lv2 $(LV2_INSTALL_DIR)/
-	@echo "install-lv2: $(LV2_INSTALL_DIR)/tarn.lv2 (urn:tarn:lv2:oscillator)"
+endif
+install-lv2:
+	@set -e; \
+	if [ -z "$(LV2_INSTALL_DIR)" ]; then echo "install-lv2: LV2_INSTALL_DIR is empty" >&2; exit 1; fi; \
+	if [ -f "$(NATIVE)/CMakeCache.txt" ]; then tree="$(NATIVE)"; else \
+	    scripts/install-deps.sh cmake g++ lv2-dev; tree="$(PLUGINS)"; \
+	    [ -f "$$tree/CMakeCache.txt" ] || \
+	        cmake -S . -B "$$tree" -DCMAKE_BUILD_TYPE=Release -DTARN_PLUGINS_ONLY=ON >/dev/null; \
+	fi; \
+	cmake --build "$$tree" -j $(JOBS) --target tarn_lv2_bundle; \
+	dest="$(DESTDIR)$(LV2_INSTALL_DIR)"; \
+	mkdir -p "$$dest"; \
+	rm -rf "$$dest/tarn.lv2.new"; \
+	cp -r "$$tree/lv2/tarn.lv2" "$$dest/tarn.lv2.new"; \
+	rm -rf "$$dest/tarn.lv2"; \
+	mv "$$dest/tarn.lv2.new" "$$dest/tarn.lv2"; \
+	echo "install-lv2: $$dest/tarn.lv2 (urn:tarn:lv2:oscillator)"
 
 demo: native-only
 	@mkdir -p out

@@ -42,6 +42,7 @@ private:
     void readControls(uint32_t frames);
     void applyLists();
     void fillRamps(uint32_t from, int32_t count, uint32_t frames);
+    void applyLevel(uint32_t from, int32_t count, uint32_t frames);
     void renderSegment(int32_t index, int32_t count, uint32_t runFrame);
     void midiMessage(const uint8_t *message, uint32_t size, int32_t index);
     void noteOn(uint8_t channel, uint8_t key, uint8_t velocity, int32_t index);
@@ -68,6 +69,8 @@ private:
     float m_control[CONTROL_COUNT] = {}; // this run's clamped values
     float m_ramp_from[PIN_COUNT] = {};   // pin values of the ramped inputs at the last run's end
     float m_ramp_to[PIN_COUNT] = {};     // and at this run's end
+    float m_level_from = 1.0f;           // output gain (linear) at the last run's end
+    float m_level_to = 1.0f;             // and at this run's end
     bool m_ramps_start = true;           // the first run after activation jumps to its values
     int16_t m_lists[PIN_COUNT] = {};     // list values the voices have
     float *m_shared[PIN_COUNT] = {};     // the ramped inputs' buffers, by pin; null for others

@@ -30,6 +30,7 @@ enum Control : uint32_t {
     CTL_RELEASE,    // envelope release, ms
     CTL_BEND_RANGE, // pitch-bend range, semitones either way
     CTL_CHANNEL,    // MIDI channel taken, 1..16, or 0 for all
+    CTL_LEVEL,      // output level, dB
     CONTROL_COUNT
 };
 
@@ -52,6 +53,7 @@ struct ControlRow {
     bool ramped;      // moved linearly across a run() instead of stepping at its start
     const ScalePoint *points;
     uint32_t pointCount;
+    bool logarithmic = false; // shown on a log scale; only for a range of positive values
 };
 
 extern const ControlRow CONTROLS[CONTROL_COUNT];

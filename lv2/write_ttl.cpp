@@ -16,6 +16,8 @@ const char *PREFIXES = "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
                        "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
                        "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
                        "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
+                       "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
+                       "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
                        "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
                        "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
                        "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -45,6 +47,8 @@ void writeControl(std::ostream &out, uint32_t index, const ControlRow &row) {
         out << "        lv2:portProperty lv2:enumeration ;\n";
     if (row.kind == ControlKind::Toggle)
         out << "        lv2:portProperty lv2:toggled ;\n";
+    if (row.logarithmic)
+        out << "        lv2:portProperty pprops:logarithmic ;\n";
     if (row.unit != nullptr)
         out << "        units:unit " << row.unit << " ;\n";
     for (uint32_t p = 0; p < row.pointCount; ++p)
@@ -58,8 +62,15 @@ void writePlugin(std::ostream &out) {
         << "    units:render \"%f partials\" .\n"
         << "tarn:halfTurns a units:Unit ; rdfs:label \"half-turns\" ; units:symbol \"ht\" ;\n"
         << "    units:render \"%f ht\" .\n\n"
+        << "<" TARN_LV2_URI "#out>\n"
+        << "    a pg:OutputGroup , pg:StereoGroup ;\n"
+        << "    lv2:symbol \"out\" ;\n"
+        << "    rdfs:label \"Output\" .\n\n"
         << "<" TARN_LV2_URI ">\n"
         << "    a lv2:InstrumentPlugin , lv2:Plugin ;\n"
+        << "    lv2:minorVersion " << TARN_VERSION_MINOR << " ;\n"
+        << "    lv2:microVersion " << TARN_VERSION_PATCH << " ;\n"
+        << "    pg:mainOutput <" TARN_LV2_URI "#out> ;\n"
         << "    doap:name \"TARN\" ;\n"
         << "    rdfs:comment \"A closed-form additive oscillator: inharmonic spacing, one- and "
            "two-sided sums, a moving comb and quadrature outputs.\" ;\n"
@@ -77,19 +88,25 @@ void writePlugin(std::ostream &out) {
         << "        a lv2:OutputPort , lv2:AudioPort ;\n"
         << "        lv2:index " << PORT_OUTPUTL << " ;\n"
         << "        lv2:symbol \"outputl\" ;\n"
-        << "        lv2:name \"outputl\" ;\n"
+        << "        lv2:name \"Output L\" ;\n"
+        << "        pg:group <" TARN_LV2_URI "#out> ;\n"
+        << "        lv2:designation pg:left ;\n"
         << "    ] , [\n"
         << "        a lv2:OutputPort , lv2:AudioPort ;\n"
         << "        lv2:index " << PORT_OUTPUTR << " ;\n"
         << "        lv2:symbol \"outputr\" ;\n"
-        << "        lv2:name \"outputr\" ;\n";
+        << "        lv2:name \"Output R\" ;\n"
+        << "        pg:group <" TARN_LV2_URI "#out> ;\n"
+        << "        lv2:designation pg:right ;\n";
     for (uint32_t i = 0; i < CONTROL_COUNT; ++i)
         writeControl(out, i, CONTROLS[i]);
     out << "    ] .\n";
 }
 
 // Presets made from the guide's patches (docs/patches/), as static sounds: a ramp of the patch
-// is taken at a point that shows what it sweeps. Controls a preset leaves out keep the defaults.
+// is taken at a point that shows what it sweeps. Each preset writes every control that shapes
+// the sound, the ones it does not name at their defaults, so that it sounds the same whatever was
+// loaded before; the MIDI channel and the bend range belong to the player's setup and are kept.
 struct PresetValue {
     const char *symbol;
     float value;
@@ -137,24 +154,37 @@ const ControlRow *rowOf(const char *symbol) {
     return nullptr;
 }
 
-// False when a preset names a control that does not exist or a value outside its range.
+bool keptByPresets(const ControlRow &row) {
+    return &row == &CONTROLS[CTL_CHANNEL] || &row == &CONTROLS[CTL_BEND_RANGE];
+}
+
+// False when a preset names a control that does not exist, one presets keep, or a value outside
+// its range.
 bool writePresets(std::ostream &out) {
     out << PREFIXES;
     for (const Preset &preset : PRESETS) {
-        out << "<" TARN_LV2_URI "#" << preset.id << ">\n    a pset:Preset ;\n"
-            << "    lv2:appliesTo <" TARN_LV2_URI "> ;\n    rdfs:label \"" << preset.label
-            << "\" ;\n    lv2:port ";
-        bool first = true;
+        float values[CONTROL_COUNT];
+        for (uint32_t i = 0; i < CONTROL_COUNT; ++i)
+            values[i] = CONTROLS[i].fallback;
         for (const PresetValue &v : preset.values) {
             if (v.symbol == nullptr)
                 break;
             const ControlRow *row = rowOf(v.symbol);
-            if (row == nullptr || controlValue(*row, v.value) != v.value) {
+            if (row == nullptr || keptByPresets(*row) || controlValue(*row, v.value) != v.value) {
                 std::cerr << "tarn-lv2-ttl: preset " << preset.id << ": bad " << v.symbol << "\n";
                 return false;
             }
-            out << (first ? "" : " , ") << "[\n        lv2:symbol \"" << v.symbol
-                << "\" ;\n        pset:value " << number(v.value) << "\n    ]";
+            values[row - CONTROLS] = v.value;
+        }
+        out << "<" TARN_LV2_URI "#" << preset.id << ">\n    a pset:Preset ;\n"
+            << "    lv2:appliesTo <" TARN_LV2_URI "> ;\n    rdfs:label \"" << preset.label
+            << "\" ;\n    lv2:port ";
+        bool first = true;
+        for (uint32_t i = 0; i < CONTROL_COUNT; ++i) {
+            if (keptByPresets(CONTROLS[i]))
+                continue;
+            out << (first ? "" : " , ") << "[\n        lv2:symbol \"" << CONTROLS[i].symbol
+                << "\" ;\n        pset:value " << number(values[i]) << "\n    ]";
             first = false;
         }
         out << " .\n\n";

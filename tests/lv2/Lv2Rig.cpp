@@ -5,6 +5,7 @@
 
 #include <lv2/atom/forge.h>
 #include <lv2/midi/midi.h>
+#include <lv2/presets/presets.h>
 
 #include <algorithm>
 #include <cmath>
@@ -102,6 +103,57 @@ void Lv2Rig::range(const char *symbol, float &def, float &min, float &max) const
     lilv_node_free(d);
     lilv_node_free(lo);
     lilv_node_free(hi);
+}
+
+std::vector<std::string> Lv2Rig::presets() const {
+    std::vector<std::string> uris;
+    LilvNode *presetClass = lilv_new_uri(m_world, LV2_PRESETS__Preset);
+    LilvNodes *related = lilv_plugin_get_related(m_plugin, presetClass);
+    LILV_FOREACH(nodes, i, related)
+    uris.emplace_back(lilv_node_as_uri(lilv_nodes_get(related, i)));
+    lilv_nodes_free(related);
+    lilv_node_free(presetClass);
+    std::sort(uris.begin(), uris.end());
+    return uris;
+}
+
+namespace {
+
+struct PresetTarget {
+    Lv2Rig *rig;
+    LV2_URID floatType, doubleType, intType;
+};
+
+void setPortValue(const char *symbol, void *data, const void *value, uint32_t size, uint32_t type) {
+    auto *target = static_cast<PresetTarget *>(data);
+    float v = 0.0f;
+    if (type == target->floatType && size == sizeof(float))
+        std::memcpy(&v, value, sizeof v);
+    else if (type == target->doubleType && size == sizeof(double))
+        v = static_cast<float>(*static_cast<const double *>(value));
+    else if (type == target->intType && size == sizeof(int32_t))
+        v = static_cast<float>(*static_cast<const int32_t *>(value));
+    else {
+        std::cerr << "preset value of " << symbol << " has an unknown type\n";
+        std::abort();
+    }
+    target->rig->control(symbol) = v;
+}
+
+} // namespace
+
+void Lv2Rig::loadPreset(const std::string &uri) {
+    LilvNode *node = lilv_new_uri(m_world, uri.c_str());
+    lilv_world_load_resource(m_world, node);
+    LilvState *state = lilv_state_new_from_world(m_world, &m_map, node);
+    lilv_node_free(node);
+    if (state == nullptr) {
+        std::cerr << "no preset " << uri << "\n";
+        std::abort();
+    }
+    PresetTarget target{this, map(LV2_ATOM__Float), map(LV2_ATOM__Double), map(LV2_ATOM__Int)};
+    lilv_state_restore(state, m_instance, &setPortValue, &target, 0, nullptr);
+    lilv_state_free(state);
 }
 
 LV2_URID Lv2Rig::map(const char *uri) {

@@ -27,6 +27,12 @@ public:
     float &control(const char *symbol);
     // Default, minimum and maximum of the port as the bundle declares them.
     void range(const char *symbol, float &def, float &min, float &max) const;
+    // The URIs of the plug-in's presets, and loading one as a host does: lilv reads its port
+    // values and they take effect at the next run. Aborts the test for an unknown preset.
+    std::vector<std::string> presets() const;
+    void loadPreset(const std::string &uri);
+    LilvWorld *world() const { return m_world; }
+    const LilvPlugin *plugin() const { return m_plugin; }
 
     // Queues a MIDI message at `frame` of the next run (frames in queue order).
     void midi(uint32_t frame, std::initializer_list<uint8_t> bytes);

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # One run in a real host: jackd (dummy driver, no real-time scheduling) on a server name of this
-# test, jalv with the bundle, a held A4 from jack_midiseq, two seconds recorded with jack_rec. The
-# recording must hold a 440 Hz tone: the frequency of each sounding stretch from its zero
-# crossings, the median period within 0.05 % of 1/440 s and 98 % of the periods within 0.5 % (a
-# cycle that jack_rec drops under load would cut one period). Onsets are not checked: the timing
-# is the dummy driver's real time. Every step is bounded; everything started here is stopped by PID.
+# test, jalv with the bundle, a held A4 from jack_midiseq, two seconds recorded with jack_rec; then
+# a full chord, whose peak must stay below full scale. The recording must hold a 440 Hz tone: the
+# frequency of each sounding stretch from its zero crossings, the median period within 0.05 % of
+# 1/440 s and 98 % of the periods within 0.5 % (a cycle that jack_rec drops under load would cut
+# one period). Onsets are not checked: the timing is the dummy driver's real time. Every step is
+# bounded; everything started here is stopped by PID.
 # Usage: real_host.sh LV2_DIR (the folder holding tarn.lv2)
 set -u
 lv2_dir=$(cd "$1" && pwd) || exit 1
@@ -18,7 +19,7 @@ export JACK_NO_START_SERVER=1
 pids=()
 
 cleanup() {
-    exec 3>&- 2>/dev/null
+    exec 3>&- 4>&- 2>/dev/null
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
         kill "${pids[i]}" 2>/dev/null
     done
@@ -102,4 +103,40 @@ for r in runs:
     assert abs(sorted(periods)[len(periods) // 2] - expected) < 0.0005 * expected
     assert sum(abs(p - expected) < 0.005 * expected for p in periods) >= 0.98 * len(periods)
 PY
+
+# A full chord at the default settings, in a second jalv: keys 112-127, the 16 loudest together
+# (0.556 of full scale over the 40000 samples they are held, rendered offline at velocity 127).
+# jack_midiseq plays every note at velocity 64, so the level is raised by 20 log10(127/64) =
+# 5.95 dB above its default: gain and velocity multiply, and the two give the gain of velocity 127
+# at the default level. jack_rec converts to integers without clipping (a sample beyond full
+# scale wraps round), so the peak must land in 0.5..0.9.
+level=$(LV2_PATH="$lv2_dir" timeout 10 lv2info urn:tarn:lv2:oscillator |
+    awk '/Symbol: *level$/ {l = 1} l && /Default:/ {print $2 + 5.953; exit}')
+[ -n "$level" ] || fail "no level port"
+mkfifo "$work/chord.in"
+LV2_PATH="$lv2_dir" jalv -n tarnchord -x -c level="$level" urn:tarn:lv2:oscillator \
+    <"$work/chord.in" >"$work/chord.log" 2>&1 &
+pids+=($!)
+exec 4>"$work/chord.in"
+wait_port tarnchord:outputr
+wait_port tarnchord:midi_in
+chord=()
+for key in $(seq 112 127); do chord+=(0 "$key" 40000); done
+jack_midiseq chord 48000 "${chord[@]}" >"$work/chordseq.log" 2>&1 &
+pids+=($!)
+wait_port chord:out
+timeout 5 jack_connect chord:out tarnchord:midi_in || fail "jack_connect"
+timeout 20 jack_rec -f "$work/chord.wav" -d 2 tarnchord:outputl tarnchord:outputr \
+    >"$work/chordrec.log" 2>&1 || fail "jack_rec"
+python3 - "$work/chord.wav" <<'PY' || fail "the full chord's peak is not below full scale"
+import struct, sys, wave
+w = wave.open(sys.argv[1])
+n = w.getnframes()
+x = struct.unpack('<%dh' % (2 * n), w.readframes(n))
+peak = max(abs(v) for v in x) / 32768.0
+print("full chord (keys 112-127, velocity 127 at the default level): peak %.3f of full scale, "
+      "%.1f dBFS" % (peak, 20 * __import__('math').log10(max(peak, 1e-9))))
+assert 0.5 < peak < 0.9, peak
+PY
+exec 4>&- 2>/dev/null
 echo "real_host: 440 Hz recorded through jackd, jalv, jack_midiseq and jack_rec"
