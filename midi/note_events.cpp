@@ -31,8 +31,10 @@ const char *droppedKindName(MessageUse use) {
         return "polyphonic aftertouch";
     case MessageUse::ChannelPressure:
         return "channel aftertouch";
+    case MessageUse::SystemExclusive:
+        return "system exclusive";
     case MessageUse::System:
-        return "system";
+        return "system common or real-time";
     default:
         return "";
     }
@@ -64,7 +66,9 @@ MessageUse NoteEvents::handle(const uint8_t *message, uint32_t size, NoteActions
     out.count = 0;
     if (size < 1 || message[0] < 0x80)
         return MessageUse::Malformed; // running status has no place in a complete message
-    if (message[0] >= 0xF0)
+    if (message[0] == 0xF0 || message[0] == 0xF7)
+        return MessageUse::SystemExclusive;
+    if (message[0] > 0xF0)
         return MessageUse::System;
     const uint8_t type = message[0] & 0xF0;
     const uint8_t channel = message[0] & 0x0F;

@@ -48,7 +48,8 @@ enum class MessageUse : uint8_t {
     ControlChange,   // a controller other than 64, 120, 121 and 123
     PolyPressure,    // polyphonic aftertouch
     ChannelPressure, // channel aftertouch
-    System,          // system exclusive, common and real-time messages
+    SystemExclusive, // 0xF0 (and 0xF7, a file's continuation or escape)
+    System,          // system common and real-time messages
 };
 
 // "program change", "control change", ...: the kind of a dropped message, for warnings; ""

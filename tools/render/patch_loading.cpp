@@ -50,8 +50,11 @@ LoadedPatch loadPatch(const Options &options) {
                                         : DEMO_PATCH_TEXT;
     std::optional<MidiScore> midi;
     if (withMidi)
-        midi = MidiScore{options.midiPath, readMidiNotes(options.midiPath, options.midiChannels)};
+        midi = readMidiScore(options.midiPath, options.midiChannels, bendRangeOf(text));
     loaded.patch = parsePatch(text, loaded.name, midi ? &*midi : nullptr);
+    if (midi)
+        for (const std::string &line : midi->dropped)
+            loaded.midiWarnings.push_back(options.midiPath + ": " + line);
     loaded.scoreIgnored = withMidi && nlohmann::json::parse(text).contains("score");
     loaded.schedule = scheduleScore(loaded.patch);
     return loaded;

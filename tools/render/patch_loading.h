@@ -8,6 +8,7 @@
 #include "tools/render/model/score_scheduler.h"
 
 #include <string>
+#include <vector>
 
 namespace tarn::render {
 
@@ -15,7 +16,8 @@ struct LoadedPatch {
     std::string name; // for messages and plot titles: the path, "standard input", ...
     Patch patch;
     Schedule schedule;
-    bool scoreIgnored = false; // the patch has a "score", and a MIDI file plays instead
+    bool scoreIgnored = false;             // the patch has a "score", and a MIDI file plays instead
+    std::vector<std::string> midiWarnings; // "song.mid: dropped 12 program change events ..."
 };
 
 // Throws PatchError with every problem found in the patch, or the first in the MIDI file.
