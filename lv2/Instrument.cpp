@@ -18,6 +18,7 @@ namespace {
 
 // The inputs that every voice reads from the instrument's ramps, by pin.
 constexpr int32_t RAMPED_PINS[6] = {PIN_FM1, PIN_N, PIN_A, PIN_DETUNE, PIN_COMBFREQ, PIN_COMBPHASE};
+
 // True when the event's header and body lie before `end` (compared as addresses, so that no
 // pointer is formed beyond the sequence).
 bool fitsBefore(const LV2_Atom_Event *ev, const LV2_Atom_Event *end) {

@@ -182,8 +182,8 @@ std::vector<ScoreEntry> scoreEntries(const json &document, const MidiScore *midi
         return entries;
     }
     for (const MidiNote &note : midi->notes) {
-        // A note-off on its note-on's tick still plays one sample.
         const double bend = bendAt(midi->bends[note.channel - 1], note.startSeconds);
+        // A note-off on its note-on's tick still plays one sample.
         json entry = {{"start", note.startSeconds},
                       {"length", std::max(note.lengthSeconds, 1.0 / sampleRate)},
                       {"pitch", bend == 0.0 ? json(note.key)
