@@ -55,7 +55,10 @@ LoadedPatch loadPatch(const Options &options) {
     if (midi)
         for (const std::string &line : midi->dropped)
             loaded.midiWarnings.push_back(options.midiPath + ": " + line);
-    loaded.scoreIgnored = withMidi && nlohmann::json::parse(text).contains("score");
+    const nlohmann::json document = nlohmann::json::parse(text);
+    loaded.scoreIgnored = withMidi && document.contains("score");
+    if (!withMidi && document.contains("defaults") && document["defaults"].contains("bend_range"))
+        loaded.midiWarnings.push_back(loaded.name + ": \"bend_range\" does nothing without --midi");
     loaded.schedule = scheduleScore(loaded.patch);
     return loaded;
 }

@@ -16,8 +16,10 @@ struct LoadedPatch {
     std::string name; // for messages and plot titles: the path, "standard input", ...
     Patch patch;
     Schedule schedule;
-    bool scoreIgnored = false;             // the patch has a "score", and a MIDI file plays instead
-    std::vector<std::string> midiWarnings; // "song.mid: dropped 12 program change events ..."
+    bool scoreIgnored = false; // the patch has a "score", and a MIDI file plays instead
+    // "song.mid: dropped 12 program change events (not played)", "p.json: \"bend_range\" does
+    // nothing without --midi"
+    std::vector<std::string> midiWarnings;
 };
 
 // Throws PatchError with every problem found in the patch, or the first in the MIDI file.

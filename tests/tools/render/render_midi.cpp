@@ -199,6 +199,14 @@ TEST(RenderMidi, PlaysThePedalTheWheelAndTheChannelModeMessagesAsTheInstrumentDo
     auto [octaveRun, octave] = render(R"(, "bend_range": 12)");
     ASSERT_GE(octave.left.size(), size_t(2.5 * RATE));
     EXPECT_NEAR(hzBetween(octave.left, 2.01, 2.5), 880.0, 0.1);
+    // Without a MIDI file it has nothing to bend, and says so.
+    dir.write("q.json", R"({"defaults": {"bend_range": 12},
+                            "score": [{"start": 0, "length": 0.1, "pitch": "A4"}]})");
+    ToolRun idle = runProgram(TOOL, {"--null", dir.path("q.json")}, dir);
+    EXPECT_EQ(idle.exitCode, 0) << idle.err;
+    EXPECT_NE(idle.err.find("q.json: \"bend_range\" does nothing without --midi"),
+              std::string::npos)
+        << idle.err;
 }
 
 struct BadMidi {
