@@ -18,8 +18,6 @@ namespace {
 
 // The inputs that every voice reads from the instrument's ramps, by pin.
 constexpr int32_t RAMPED_PINS[6] = {PIN_FM1, PIN_N, PIN_A, PIN_DETUNE, PIN_COMBFREQ, PIN_COMBPHASE};
-// Pitch-bend wheel centre, and the 14-bit value's distances to its ends.
-constexpr int32_t BEND_CENTRE = 8192;
 
 // True when the event's header and body lie before `end` (compared as addresses, so that no
 // pointer is formed beyond the sequence).
@@ -98,13 +96,11 @@ void Instrument::activate() {
     for (Voice &voice : m_voices) {
         voice.cut(0);
     }
-    m_bend = 0.0f;
-    m_sustain = false;
+    m_events.reset();
     m_ramps_start = true;
 }
 
 void Instrument::readControls(uint32_t frames) {
-    const float bendRange = m_control[CTL_BEND_RANGE];
     for (uint32_t i = 0; i < CONTROL_COUNT; ++i) {
         m_control[i] =
             m_ports[i] != nullptr ? controlValue(CONTROLS[i], *m_ports[i]) : CONTROLS[i].fallback;
@@ -124,9 +120,13 @@ void Instrument::readControls(uint32_t frames) {
         m_level_from = m_level_to;
         m_ramps_start = false;
     }
-    if (bendRange != m_control[CTL_BEND_RANGE] && m_bend != 0.0f) {
+    // The control is an integer from 0 (every channel) to 16 (controlValue rounds and clamps).
+    const int32_t channel = static_cast<int32_t>(m_control[CTL_CHANNEL]);
+    m_events.setChannels(channel >= 1 ? 1u << (channel - 1) : tarn::midi::ALL_CHANNELS);
+    m_events.setBendRange(m_control[CTL_BEND_RANGE], m_actions);
+    if (m_actions.count > 0) {
         m_clock.now = m_clock.blockStart;
-        setBend(m_bend, 0);
+        applyActions(0);
     }
 }
 
@@ -253,41 +253,38 @@ void Instrument::renderSegment(int32_t index, int32_t count, uint32_t runFrame) 
 }
 
 void Instrument::midiMessage(const uint8_t *message, uint32_t size, int32_t index) {
-    if (size < 1 || message[0] < 0x80 || message[0] >= 0xF0) {
-        return; // running status has no place in an atom; system messages are not ours
-    }
-    const uint8_t type = message[0] & 0xF0;
-    const uint8_t channel = message[0] & 0x0F;
-    const float selected = m_control[CTL_CHANNEL];
-    if (selected >= 1.0f && static_cast<float>(channel + 1) != selected) {
-        return;
-    }
-    const uint32_t needed = (type == 0xC0 || type == 0xD0) ? 2 : 3;
-    if (size < needed || message[1] >= 0x80 || (needed == 3 && message[2] >= 0x80)) {
-        return; // truncated, or a data byte with its top bit set
-    }
-    switch (type) {
-    case 0x80:
-        noteOff(channel, message[1]);
-        break;
-    case 0x90:
-        if (message[2] == 0) {
-            noteOff(channel, message[1]);
-        } else {
-            noteOn(channel, message[1], message[2], index);
+    m_events.handle(message, size, m_actions); // what is not played gives no action
+    applyActions(index);
+}
+
+void Instrument::applyActions(int32_t index) {
+    using tarn::midi::ActionKind;
+    for (int32_t a = 0; a < m_actions.count; ++a) {
+        const tarn::midi::NoteAction &action = m_actions.items[a];
+        if (action.kind == ActionKind::StartNote) {
+            noteOn(action.channel, action.key, action.gain, index);
+            continue;
         }
-        break;
-    case 0xB0:
-        controlChange(message[1], message[2], index);
-        break;
-    case 0xE0: {
-        const int32_t v = (int32_t{message[2]} << 7) | message[1];
-        const int32_t reach = v >= BEND_CENTRE ? BEND_CENTRE - 1 : BEND_CENTRE;
-        setBend(static_cast<float>(v - BEND_CENTRE) / static_cast<float>(reach), index);
-        break;
-    }
-    default:
-        break;
+        for (Voice &voice : m_voices) {
+            if (voice.m_channel != action.channel) {
+                continue;
+            }
+            switch (action.kind) {
+            case ActionKind::ReleaseNote:
+                if (voice.m_state == VoiceState::Held && voice.m_key == action.key) {
+                    voice.release(samplesOf(m_control[CTL_RELEASE]));
+                }
+                break;
+            case ActionKind::SilenceChannel:
+                voice.cut(index);
+                break;
+            default: // SetBend
+                if (voice.sounding()) {
+                    voice.setPitch(index, fcOf(voice.m_channel, voice.m_key));
+                }
+                break;
+            }
+        }
     }
 }
 
@@ -295,8 +292,7 @@ Voice &Instrument::voiceFor(uint8_t channel, uint8_t key) {
     Voice *freeLongest = nullptr;
     Voice *oldest = &m_voices[0];
     for (Voice &voice : m_voices) {
-        if ((voice.m_state == VoiceState::Held || voice.m_state == VoiceState::Sustained) &&
-            voice.m_key == key && voice.m_channel == channel) {
+        if (voice.m_state == VoiceState::Held && voice.m_key == key && voice.m_channel == channel) {
             return voice; // the same key again retriggers its voice
         }
         if (!voice.sounding() && (freeLongest == nullptr || voice.m_freed < freeLongest->m_freed)) {
@@ -309,79 +305,18 @@ Voice &Instrument::voiceFor(uint8_t channel, uint8_t key) {
     return freeLongest != nullptr ? *freeLongest : *oldest;
 }
 
-void Instrument::noteOn(uint8_t channel, uint8_t key, uint8_t velocity, int32_t index) {
+void Instrument::noteOn(uint8_t channel, uint8_t key, float gain, int32_t index) {
     Voice &voice = voiceFor(channel, key);
 
     voice.m_key = key;
     voice.m_channel = channel;
     voice.m_started = ++m_notes;
-    voice.startNote(index, fcOf(key), static_cast<float>(velocity) / 127.0f,
-                    samplesOf(m_control[CTL_ATTACK]));
+    voice.startNote(index, fcOf(channel, key), gain, samplesOf(m_control[CTL_ATTACK]));
 }
 
-void Instrument::noteOff(uint8_t channel, uint8_t key) {
-    for (Voice &voice : m_voices) {
-        if (voice.m_state == VoiceState::Held && voice.m_key == key && voice.m_channel == channel) {
-            if (m_sustain) {
-                voice.m_state = VoiceState::Sustained;
-            } else {
-                voice.release(samplesOf(m_control[CTL_RELEASE]));
-            }
-        }
-    }
-}
-
-void Instrument::releaseSustained() {
-    for (Voice &voice : m_voices) {
-        if (voice.m_state == VoiceState::Sustained) {
-            voice.release(samplesOf(m_control[CTL_RELEASE]));
-        }
-    }
-}
-
-void Instrument::controlChange(uint8_t controller, uint8_t value, int32_t index) {
-    switch (controller) {
-    case 64: // sustain pedal
-        m_sustain = value >= 64;
-        if (!m_sustain) {
-            releaseSustained();
-        }
-        break;
-    case 120: // all sound off: silent at once
-        for (Voice &voice : m_voices) {
-            voice.cut(index);
-        }
-        break;
-    case 121: // reset all controllers: bend centred, pedal up
-        m_sustain = false;
-        releaseSustained();
-        setBend(0.0f, index);
-        break;
-    case 123: // all notes off, pedal or not
-        for (Voice &voice : m_voices) {
-            if (voice.m_state == VoiceState::Held || voice.m_state == VoiceState::Sustained) {
-                voice.release(samplesOf(m_control[CTL_RELEASE]));
-            }
-        }
-        break;
-    default:
-        break;
-    }
-}
-
-void Instrument::setBend(float position, int32_t index) {
-    m_bend = position;
-    for (Voice &voice : m_voices) {
-        if (voice.sounding()) {
-            voice.setPitch(index, fcOf(voice.m_key));
-        }
-    }
-}
-
-float Instrument::fcOf(uint8_t key) const {
+float Instrument::fcOf(uint8_t channel, uint8_t key) const {
     // Equal temperament, A4 = key 69 = 440 Hz = 5 V, one volt per octave, 1.0 on "fc" = 10 V.
-    const double semitones =
-        static_cast<double>(key) - 69.0 + double(m_bend) * double(m_control[CTL_BEND_RANGE]);
+    const double semitones = static_cast<double>(key) - 69.0 + m_events.bendSemitones(channel);
     return static_cast<float>((semitones / 12.0 + 5.0) / 10.0);
 }
 

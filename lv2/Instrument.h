@@ -1,11 +1,12 @@
-// The LV2 instance: its own voice table and alternation, a fixed set of voices, the MIDI
-// handling (notes, velocity, pitch bend, sustain and the channel-mode messages) and the block
-// loop, which renders up to each event's frame so that every event is sample-accurate.
+// The LV2 instance: its own voice table and alternation, a fixed set of voices, the MIDI actions
+// of note_events applied to them, and the block loop, which renders up to each event's frame so
+// that every event is sample-accurate.
 // Everything is allocated in create(); run() never allocates, locks or calls the system.
 #pragma once
 
 #include "lv2/Voice.h"
 #include "lv2/controls.h"
+#include "midi/note_events.h"
 #include "oscillator/module/VoicePool.h"
 
 #include <lv2/atom/atom.h>
@@ -29,7 +30,7 @@ public:
 
     // Port `port` (0..PORT_COUNT-1) reads or writes `data` from now on; other ports are ignored.
     void connect(uint32_t port, void *data);
-    // Silences every voice and forgets bend, sustain and the control ramps.
+    // Silences every voice and forgets the keys, pedals, bends and the control ramps.
     void activate();
     // Renders `frames` samples into both outputs, taking the MIDI events at their frames and
     // the controls ramped (or stepped) across the call. Audio thread; real-time safe.
@@ -45,13 +46,10 @@ private:
     void applyLevel(uint32_t from, int32_t count, uint32_t frames);
     void renderSegment(int32_t index, int32_t count, uint32_t runFrame);
     void midiMessage(const uint8_t *message, uint32_t size, int32_t index);
-    void noteOn(uint8_t channel, uint8_t key, uint8_t velocity, int32_t index);
-    void noteOff(uint8_t channel, uint8_t key);
-    void controlChange(uint8_t controller, uint8_t value, int32_t index);
-    void setBend(float position, int32_t index);
-    void releaseSustained();
+    void applyActions(int32_t index);
+    void noteOn(uint8_t channel, uint8_t key, float gain, int32_t index);
     Voice &voiceFor(uint8_t channel, uint8_t key);
-    float fcOf(uint8_t key) const;
+    float fcOf(uint8_t channel, uint8_t key) const;
     int64_t samplesOf(float ms) const;
 
     float m_sample_rate;
@@ -76,9 +74,9 @@ private:
     float *m_shared[PIN_COUNT] = {};     // the ramped inputs' buffers, by pin; null for others
     float m_shared_buffers[6][BLOCK_FRAMES] = {};
 
-    float m_bend = 0.0f; // bend wheel, -1..1 of the range
-    bool m_sustain = false;
-    uint64_t m_notes = 0; // notes started since activation
+    tarn::midi::NoteEvents m_events;   // keys, pedals and wheels, per channel
+    tarn::midi::NoteActions m_actions; // what the last message asked for
+    uint64_t m_notes = 0;              // notes started since activation
 };
 
 } // namespace tarn::lv2

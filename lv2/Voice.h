@@ -25,10 +25,9 @@ struct VoiceClock {
 };
 
 enum class VoiceState : uint8_t {
-    Free,      // no note: the envelope is finished or the module asleep
-    Held,      // key down
-    Sustained, // key up, held by the sustain pedal
-    Released,  // envelope releasing
+    Free,     // no note: the envelope is finished or the module asleep
+    Held,     // key down, or up under the sustain pedal
+    Released, // envelope releasing
 };
 
 class Voice {

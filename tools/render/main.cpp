@@ -212,6 +212,8 @@ int run(const Options &options) {
     const Schedule &schedule = loaded.schedule;
     for (const std::string &note : idleOptionNotes(options, patch))
         std::cerr << "tarn-render: " << note << "\n";
+    for (const std::string &warning : loaded.midiWarnings)
+        std::cerr << "tarn-render: " << warning << "\n";
     if (loaded.scoreIgnored)
         std::cerr << "tarn-render: " << loaded.name
                   << ": the \"score\" is not played; the notes of " << options.midiPath

@@ -1,4 +1,5 @@
-// libsmf parses the file (smf_loading.h); this file pairs its note-ons and note-offs.
+// libsmf parses the file (smf_loading.h); note_events turns its messages into the starts and
+// ends of notes and the steps of each channel's wheel.
 #include "tools/render/midi_score.h"
 
 #include "tools/render/errors.h"
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace tarn::render {
@@ -24,39 +26,87 @@ std::string readBytes(const std::string &path) {
     return bytes.str();
 }
 
-std::vector<MidiNote> notesOf(smf_t *smf, uint32_t channels) {
-    std::vector<MidiNote> notes;
+// "1", "1 and 7", "1, 7 and 10".
+std::string joined(const std::vector<int> &numbers) {
+    std::string text;
+    for (size_t i = 0; i < numbers.size(); ++i)
+        text += (i == 0                    ? ""
+                 : i + 1 == numbers.size() ? " and "
+                                           : ", ") +
+                std::to_string(numbers[i]);
+    return text;
+}
+
+// "dropped 3 control change events (controllers 1 and 7; not played)".
+std::string droppedLine(midi::MessageUse use, size_t count, const std::set<int> &controllers) {
+    std::string line = "dropped " + std::to_string(count) + " " + midi::droppedKindName(use) +
+                       (count == 1 ? " event (" : " events (");
+    if (use == midi::MessageUse::ControlChange)
+        line += (controllers.size() == 1 ? "controller " : "controllers ") +
+                joined({controllers.begin(), controllers.end()}) + "; ";
+    return line + "not played)";
+}
+
+MidiScore scoreOf(smf_t *smf, uint32_t channels, double bendRange) {
+    MidiScore score;
+    std::vector<MidiNote> &notes = score.notes;
     std::map<std::pair<int, int>, size_t> sounding; // (channel, key) -> index into notes
     std::map<int, int> counts;                      // notes per track
-    auto end = [&](int channel, int key, double at) {
+    auto end = [&](int channel, int key, double at, bool silenced) {
         auto open = sounding.find({channel, key});
         if (open == sounding.end())
             return;
         MidiNote &note = notes[open->second];
         note.lengthSeconds = at - note.startSeconds;
+        note.silenced = silenced;
         sounding.erase(open);
     };
+    midi::NoteEvents events;
+    midi::NoteActions actions;
+    events.setChannels(channels);
+    events.setBendRange(bendRange, actions);
+    std::map<midi::MessageUse, size_t> dropped;
+    std::set<int> controllers; // of the control changes dropped
     smf_rewind(smf);
     while (smf_event_t *event = smf_get_next_event(smf)) {
-        if (smf_event_is_metadata(event) || event->midi_buffer_length < 3)
+        if (smf_event_is_metadata(event))
             continue;
-        const int status = event->midi_buffer[0] & 0xF0;
-        const int channel = (event->midi_buffer[0] & 0x0F) + 1;
-        const int key = event->midi_buffer[1] & 0x7F;
-        const int velocity = event->midi_buffer[2] & 0x7F;
-        if ((status != 0x80 && status != 0x90) || !(channels & (1u << (channel - 1))))
-            continue;
-        end(channel, key, event->time_seconds);
-        if (status == 0x90 && velocity > 0) {
-            MidiNote note;
-            note.startSeconds = event->time_seconds;
-            note.key = key;
-            note.velocity = velocity;
-            note.channel = channel;
-            note.track = event->track_number;
-            note.number = ++counts[note.track];
-            sounding[{channel, key}] = notes.size();
-            notes.push_back(note);
+        const double at = event->time_seconds;
+        const midi::MessageUse use = events.handle(
+            event->midi_buffer, static_cast<uint32_t>(event->midi_buffer_length), actions);
+        if (*midi::droppedKindName(use) != '\0') {
+            ++dropped[use];
+            if (use == midi::MessageUse::ControlChange)
+                controllers.insert(event->midi_buffer[1]);
+        }
+        for (int a = 0; a < actions.count; ++a) {
+            const midi::NoteAction &action = actions.items[a];
+            const int channel = action.channel + 1;
+            switch (action.kind) {
+            case midi::ActionKind::StartNote: {
+                end(channel, action.key, at, false); // a retrigger ends the sounding note here
+                MidiNote note;
+                note.startSeconds = at;
+                note.key = action.key;
+                note.gain = action.gain;
+                note.channel = channel;
+                note.track = event->track_number;
+                note.number = ++counts[note.track];
+                sounding[{channel, note.key}] = notes.size();
+                notes.push_back(note);
+                break;
+            }
+            case midi::ActionKind::ReleaseNote:
+                end(channel, action.key, at, false);
+                break;
+            case midi::ActionKind::SilenceChannel:
+                for (int key = 0; key < midi::KEY_COUNT; ++key)
+                    end(channel, key, at, true);
+                break;
+            case midi::ActionKind::SetBend:
+                score.bends[action.channel].push_back({at, action.bendSemitones});
+                break;
+            }
         }
     }
     const double fileEnd = smf_get_length_seconds(smf);
@@ -65,7 +115,9 @@ std::vector<MidiNote> notesOf(smf_t *smf, uint32_t channels) {
     std::stable_sort(notes.begin(), notes.end(), [](const MidiNote &x, const MidiNote &y) {
         return x.startSeconds < y.startSeconds;
     });
-    return notes;
+    for (const auto &[use, count] : dropped)
+        score.dropped.push_back(droppedLine(use, count, controllers));
+    return score;
 }
 
 } // namespace
@@ -75,25 +127,23 @@ std::string describeChannels(uint32_t channels) {
     for (int c = 1; c <= 16; ++c)
         if (channels & (1u << (c - 1)))
             list.push_back(c);
-    std::string text = list.size() == 1 ? "channel " : "channels ";
-    for (size_t i = 0; i < list.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == list.size() ? " and " : ", ") + std::to_string(list[i]);
-    return text;
+    return (list.size() == 1 ? "channel " : "channels ") + joined(list);
 }
 
-std::vector<MidiNote> readMidiNotes(const std::string &path, uint32_t channels) {
+MidiScore readMidiScore(const std::string &path, uint32_t channels, double bendRange) {
     const std::string bytes = readBytes(path);
     if (std::string problem = smfProblem(bytes); !problem.empty())
         throw PatchError(path + ": " + problem);
     smf_t *smf = loadSmf(bytes);
     if (!smf)
         throw PatchError(path + ": unreadable");
-    std::vector<MidiNote> notes = notesOf(smf, channels);
+    MidiScore score = scoreOf(smf, channels, bendRange);
     smf_delete(smf);
-    if (notes.empty())
+    score.fileName = path;
+    if (score.notes.empty())
         throw PatchError(path + ": expected notes on " + describeChannels(channels) +
                          ", found none");
-    return notes;
+    return score;
 }
 
 } // namespace tarn::render

@@ -50,9 +50,15 @@ LoadedPatch loadPatch(const Options &options) {
                                         : DEMO_PATCH_TEXT;
     std::optional<MidiScore> midi;
     if (withMidi)
-        midi = MidiScore{options.midiPath, readMidiNotes(options.midiPath, options.midiChannels)};
+        midi = readMidiScore(options.midiPath, options.midiChannels, bendRangeOf(text));
     loaded.patch = parsePatch(text, loaded.name, midi ? &*midi : nullptr);
-    loaded.scoreIgnored = withMidi && nlohmann::json::parse(text).contains("score");
+    if (midi)
+        for (const std::string &line : midi->dropped)
+            loaded.midiWarnings.push_back(options.midiPath + ": " + line);
+    const nlohmann::json document = nlohmann::json::parse(text);
+    loaded.scoreIgnored = withMidi && document.contains("score");
+    if (!withMidi && document.contains("defaults") && document["defaults"].contains("bend_range"))
+        loaded.midiWarnings.push_back(loaded.name + ": \"bend_range\" does nothing without --midi");
     loaded.schedule = scheduleScore(loaded.patch);
     return loaded;
 }

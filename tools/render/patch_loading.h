@@ -8,6 +8,7 @@
 #include "tools/render/model/score_scheduler.h"
 
 #include <string>
+#include <vector>
 
 namespace tarn::render {
 
@@ -16,6 +17,9 @@ struct LoadedPatch {
     Patch patch;
     Schedule schedule;
     bool scoreIgnored = false; // the patch has a "score", and a MIDI file plays instead
+    // "song.mid: dropped 12 program change events (not played)", "p.json: \"bend_range\" does
+    // nothing without --midi"
+    std::vector<std::string> midiWarnings;
 };
 
 // Throws PatchError with every problem found in the patch, or the first in the MIDI file.

@@ -3,6 +3,7 @@
 // malformed file refused with its message.
 #include "support/tool_process.h"
 #include "tools/render/spectrum.h"
+#include "tools/validate/pitch_estimate.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -121,6 +122,91 @@ TEST(RenderMidi, PlaysTheNotesOfTheFileAtTheirTimesPitchesAndVelocities) {
     EXPECT_NE(run.err.find("q.json: the \"score\" is not played"), std::string::npos) << run.err;
     WavData chosen = renderSong(dir, {"--channel", "1,2"});
     ASSERT_EQ(chosen.left.size(), size_t((1.75 + 0.25) * RATE + 0.5));
+}
+
+// Format 0 at 480 ticks per quarter, 120 bpm, channel 1, as the LV2 instrument's tests play it:
+// the pedal down at 0 s over keys 60 (0 to 0.25 s) and 64 (0.25 to 0.5 s), lifted at 1 s; A4
+// from 1.5 to 2.5 s, the wheel full up at 2 s; controllers reset at 2.75 s; C5 at 3 s cut by
+// CC120 at 3.25 s. Among them two program changes, controller 7 and a channel aftertouch.
+Bytes performance() {
+    return header(0, 1) +
+           track(event(0, {0xB0, 64, 127}) + event(0, {0x90, 60, 100}) + event(240, {0x80, 60, 0}) +
+                 event(0, {0x90, 64, 100}) + event(240, {0x80, 64, 0}) + event(480, {0xB0, 64, 0}) +
+                 event(480, {0x90, 69, 100}) + event(0, {0xC0, 5}) +
+                 event(480, {0xE0, 0x7F, 0x7F}) + event(0, {0xB0, 7, 100}) +
+                 event(480, {0x80, 69, 0}) + event(0, {0xC0, 6}) + event(0, {0xD0, 40}) +
+                 event(240, {0xB0, 121, 0}) + event(240, {0x90, 72, 100}) +
+                 event(240, {0xB0, 120, 0}) + event(480, {0xFF, 0x01, 0}));
+}
+
+double rms(const std::vector<float> &x, double fromSeconds, double toSeconds) {
+    double sum = 0.0;
+    const size_t from = size_t(fromSeconds * RATE), to = size_t(toSeconds * RATE);
+    for (size_t i = from; i < to; ++i)
+        sum += double(x[i]) * x[i];
+    return std::sqrt(sum / double(to - from));
+}
+
+// Last sample that is not 0 before `beforeSeconds`.
+double lastSoundSample(const std::vector<float> &x, double beforeSeconds) {
+    size_t i = size_t(beforeSeconds * RATE);
+    while (i > 0 && x[i - 1] == 0.0f)
+        --i;
+    return double(i) - 1.0;
+}
+
+double hzBetween(const std::vector<float> &x, double fromSeconds, double toSeconds) {
+    const size_t from = size_t(fromSeconds * RATE), to = size_t(toSeconds * RATE);
+    return crossingFrequency(x.data() + from, to - from) * RATE;
+}
+
+TEST(RenderMidi, PlaysThePedalTheWheelAndTheChannelModeMessagesAsTheInstrumentDoes) {
+    ScratchDir dir;
+    dir.write("song.mid", performance());
+    const std::string patch = R"({"settings": {"alternate": "L+R"}, "defaults": {"N": 0,
+        "combfreq": 0, "combphase": 0.25, "envelope": {"release_ms": 50} BEND}})";
+    auto render = [&](const std::string &bend) {
+        std::string text = patch;
+        text.replace(text.find("BEND"), 4, bend);
+        dir.write("p.json", text);
+        ToolRun run = runProgram(TOOL, {dir.path("p.json"), "--midi", dir.path("song.mid")}, dir);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        return std::make_pair(run, readWav(dir.path("song.wav")));
+    };
+    auto [run, wav] = render("");
+    EXPECT_EQ(wav.left.size(), size_t((3.25 + 0.25) * RATE + 0.5));
+    ASSERT_GE(wav.left.size(), size_t(3.4 * RATE));
+    const double g = 0.75 * std::cos(M_PI / 4) * 100.0 / 127.0; // one note's amplitude
+    // Both keys are let go by 0.5 s, and both sound on, at full level, until the pedal lifts at
+    // 1 s; then their 50 ms release.
+    EXPECT_NEAR(rms(wav.left, 0.1, 0.2) / g, std::sqrt(0.5), 0.01);
+    EXPECT_NEAR(rms(wav.left, 0.6, 0.95) / g, 1.0, 0.02) << "two notes under the pedal";
+    EXPECT_NEAR(lastSoundSample(wav.left, 1.4), (1.0 + 0.05) * RATE, 2.0);
+    // The wheel full up at 2 s bends A4 by the default range of 2 semitones, to B4.
+    EXPECT_NEAR(hzBetween(wav.left, 1.55, 1.99), 440.0, 0.05);
+    EXPECT_NEAR(hzBetween(wav.left, 2.01, 2.5), 493.883, 0.05);
+    // CC121 has centred the wheel: C5 at its own pitch, cut by CC120 without its release.
+    EXPECT_NEAR(hzBetween(wav.left, 3.01, 3.24), 523.251, 0.05);
+    EXPECT_NEAR(lastSoundSample(wav.left, 3.4), 3.25 * RATE - 1.0, 2.0);
+    // Every other kind of event is named once, with its count.
+    const std::string file = dir.path("song.mid") + ": dropped ";
+    for (const char *line : {"2 program change events (not played)",
+                             "1 control change event (controller 7; not played)",
+                             "1 channel aftertouch event (not played)"})
+        EXPECT_NE(run.err.find("tarn-render: " + file + line + "\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("dropped", run.err.find("aftertouch")), std::string::npos) << run.err;
+    // The patch's "bend_range" sets the wheel's reach: an octave up.
+    auto [octaveRun, octave] = render(R"(, "bend_range": 12)");
+    ASSERT_GE(octave.left.size(), size_t(2.5 * RATE));
+    EXPECT_NEAR(hzBetween(octave.left, 2.01, 2.5), 880.0, 0.1);
+    // Without a MIDI file it has nothing to bend, and says so.
+    dir.write("q.json", R"({"defaults": {"bend_range": 12},
+                            "score": [{"start": 0, "length": 0.1, "pitch": "A4"}]})");
+    ToolRun idle = runProgram(TOOL, {"--null", dir.path("q.json")}, dir);
+    EXPECT_EQ(idle.exitCode, 0) << idle.err;
+    EXPECT_NE(idle.err.find("q.json: \"bend_range\" does nothing without --midi"),
+              std::string::npos)
+        << idle.err;
 }
 
 struct BadMidi {

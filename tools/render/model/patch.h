@@ -28,11 +28,18 @@ struct PinRamp {
     float to = 0.0f;
 };
 
+// The pitch pin from a time on (a pitch-wheel step), until the next step or the note's end.
+struct PitchStep {
+    double seconds; // after the note's start
+    float fc;       // "fc" pin value
+};
+
 struct PatchNote {
     double startSeconds = 0.0;                     // >= 0
     double lengthSeconds = 0.0;                    // > 0
     double pitchHz = 0.0;                          // the requested pitch, for messages and checks
-    float fc = 0.0f;                               // "fc" pin value
+    float fc = 0.0f;                               // "fc" pin value at the start
+    std::vector<PitchStep> pitchSteps;             // in time order, before the release's end
     std::array<PinRamp, CONTROL_COUNT> controls{}; // pin values, indexed by CONTROL_*
     float gain = 1.0f;           // velocity as a gain, 0 to 1, applied after the module
     double attackSeconds = 0.0;  // envelope rise from silence; 0: the module's raw start

@@ -154,9 +154,22 @@ double envelopeSeconds(const json &entry, const json &defaults, const char *fiel
 }
 
 struct ScoreEntry {
-    json entry;          // a note as the schema admits it
-    std::string pointer; // where it comes from, for messages
+    json entry;                         // a note as the schema admits it
+    std::string pointer;                // where it comes from, for messages
+    const MidiNote *midiNote = nullptr; // the MIDI note it plays, if any
 };
+
+// The semitones of a channel's wheel at `seconds`: its last step at or before then, so that a
+// note takes a bend sent on its own tick.
+double bendAt(const std::vector<BendStep> &steps, double seconds) {
+    auto after = std::upper_bound(steps.begin(), steps.end(), seconds,
+                                  [](double t, const BendStep &s) { return t < s.seconds; });
+    return after == steps.begin() ? 0.0 : std::prev(after)->semitones;
+}
+
+double keyVolts(int key) {
+    return voltsFromHz(hzFromMidi(key));
+}
 
 // The notes to play: the MIDI file's, as score entries, in place of the patch's "score".
 std::vector<ScoreEntry> scoreEntries(const json &document, const MidiScore *midi,
@@ -169,21 +182,49 @@ std::vector<ScoreEntry> scoreEntries(const json &document, const MidiScore *midi
         return entries;
     }
     for (const MidiNote &note : midi->notes) {
+        const double bend = bendAt(midi->bends[note.channel - 1], note.startSeconds);
         // A note-off on its note-on's tick still plays one sample.
         json entry = {{"start", note.startSeconds},
                       {"length", std::max(note.lengthSeconds, 1.0 / sampleRate)},
-                      {"pitch", note.key},
-                      {"velocity", {{"midi", note.velocity}}}};
+                      {"pitch", bend == 0.0 ? json(note.key)
+                                            : json{{"volts", keyVolts(note.key) + bend / 12.0}}},
+                      {"velocity", note.gain}};
+        if (note.silenced)
+            entry["envelope"] = {{"release_ms", 0}};
         std::ostringstream where;
         where << midi->fileName << ": track " << note.track << ", note " << note.number
               << " (channel " << note.channel << ", key " << note.key << ", at "
               << note.startSeconds << " s)";
-        entries.push_back({entry, where.str()});
+        entries.push_back({entry, where.str(), &note});
     }
     return entries;
 }
 
+// The wheel's steps on the MIDI note's channel after its start and before the end of its
+// release, as pitch pin values.
+std::vector<PitchStep> pitchSteps(const MidiNote &note, const std::vector<BendStep> &bends,
+                                  double endSeconds) {
+    std::vector<PitchStep> steps;
+    auto step = std::upper_bound(bends.begin(), bends.end(), note.startSeconds,
+                                 [](double t, const BendStep &s) { return t < s.seconds; });
+    for (; step != bends.end() && step->seconds < endSeconds; ++step)
+        steps.push_back({step->seconds, fcFromVolts(keyVolts(note.key) + step->semitones / 12.0)});
+    return steps;
+}
+
 } // namespace
+
+double bendRangeOf(const std::string &text) {
+    const json document = json::parse(text, nullptr, false);
+    if (!document.is_object() || !document.contains("defaults") ||
+        !document["defaults"].is_object() || !document["defaults"].contains("bend_range"))
+        return midi::DEFAULT_BEND_RANGE;
+    const json &range = document["defaults"]["bend_range"];
+    if (!range.is_number() || !(range.get<double>() >= 0.0) ||
+        range.get<double>() > midi::MAX_BEND_RANGE)
+        return midi::DEFAULT_BEND_RANGE;
+    return range.get<double>();
+}
 
 const JsonSchema &patchSchema() {
     static const JsonSchema schema(json::parse(PATCH_SCHEMA_TEXT));
@@ -231,7 +272,7 @@ Patch parsePatch(const std::string &text, const std::string &fileName, const Mid
         problems.add("", "expected a \"score\" (or a MIDI file given with --midi)");
     if (score.empty() && !document.contains("duration"))
         problems.add("", "expected a \"duration\" for a patch without notes");
-    for (const auto &[entry, pointer] : score) {
+    for (const auto &[entry, pointer, midiNote] : score) {
         PatchNote note;
         note.pointer = pointer;
         note.startSeconds = entry["start"].get<double>();
@@ -259,8 +300,10 @@ Patch parsePatch(const std::string &text, const std::string &fileName, const Mid
         note.gain = velocityGain(entry, defaults);
         note.attackSeconds = envelopeSeconds(entry, defaults, "attack_ms");
         note.releaseSeconds = envelopeSeconds(entry, defaults, "release_ms");
-        lastRelease =
-            std::max(lastRelease, note.startSeconds + note.lengthSeconds + note.releaseSeconds);
+        const double releaseEnd = note.startSeconds + note.lengthSeconds + note.releaseSeconds;
+        lastRelease = std::max(lastRelease, releaseEnd);
+        if (midiNote)
+            note.pitchSteps = pitchSteps(*midiNote, midi->bends[midiNote->channel - 1], releaseEnd);
         checkCombphase(entry, note.pointer, cyclic, problems);
         for (int c = 0; c < CONTROL_COUNT; ++c) {
             const char *name = CONTROL_NAMES[c];

@@ -24,16 +24,16 @@ constexpr double DEFAULT_TAIL_SECONDS = 0.25;
 // The embedded patch schema, loaded once.
 const JsonSchema &patchSchema();
 
-// The notes of a MIDI file that take the place of a patch's score.
-struct MidiScore {
-    std::string fileName;
-    std::vector<MidiNote> notes;
-};
+// The "bend_range" of the patch's "defaults" in `text`, in semitones, for reading its MIDI
+// file before the patch: midi::DEFAULT_BEND_RANGE where the text gives none or an invalid one
+// (which parsePatch then refuses).
+double bendRangeOf(const std::string &text);
 
 // Throws PatchError listing every problem found (schema problems all at once; the later
 // checks run only on a document that passes the schema). fileName is used only in messages.
 // With `midi` the patch's "score" is ignored and may be left out: the MIDI notes are played,
-// each with its key as pitch, its velocity, and every other field from "defaults".
+// each with its key as pitch (moved by its channel's wheel), its velocity, and every other
+// field from "defaults"; a note silenced by "all sound off" has no release.
 Patch parsePatch(const std::string &text, const std::string &fileName,
                  const MidiScore *midi = nullptr);
 

@@ -40,6 +40,24 @@ NoteEnvelope envelopeOf(const PatchNote &note, const ScheduledNote &s, int32_t s
     return e;
 }
 
+// The note's pitch pin from `on` to `next`: a step at the sample of each of its pitch steps.
+void appendPitch(PinTimeline &fc, const PatchNote &note, int64_t on, int64_t next,
+                 int32_t sampleRate) {
+    int64_t at = on;
+    float value = note.fc;
+    for (const PitchStep &step : note.pitchSteps) {
+        const int64_t t = sampleAt(step.seconds, sampleRate);
+        if (t >= next)
+            break;
+        if (t > at) {
+            fc.append(t - at, value, value);
+            at = t;
+        }
+        value = step.fc;
+    }
+    fc.append(next - at, value, value);
+}
+
 void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instance) {
     auto &in = instance.inputs;
     if (instance.notes.empty()) {
@@ -65,7 +83,7 @@ void buildTimelines(const Patch &patch, int64_t total, InstanceSchedule &instanc
         const int64_t length = s.offSample - s.onSample;
         const int64_t held = std::min(s.offSample, next) - s.onSample;
         const int64_t gateOpen = std::min(s.gateOffSample, next) - s.onSample;
-        in[INPUT_FC].append(next - s.onSample, note.fc, note.fc);
+        appendPitch(in[INPUT_FC], note, s.onSample, next, patch.sampleRate);
         in[INPUT_GATE].append(gateOpen, 1.0f, 1.0f);
         in[INPUT_GATE].append(next - s.onSample - gateOpen, 0.0f, 0.0f);
         in[INPUT_SYNC].append(1, 1.0f, 1.0f);
