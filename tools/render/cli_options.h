@@ -1,7 +1,7 @@
 // The command line of tarn-render: `tarn-render [options] [PATCH.json] [OUT.wav]`.
 #pragma once
 
-#include "tools/render/wav_writer.h"
+#include "tools/render/sound_writer.h"
 
 #include <cstdint>
 #include <optional>

@@ -2,7 +2,7 @@
 // written to the file, and the report printed at its end.
 #pragma once
 
-#include "tools/render/wav_writer.h"
+#include "tools/render/sound_writer.h"
 
 #include <cstdint>
 #include <string>

@@ -18,7 +18,7 @@
 #include "tools/render/plots.h"
 #include "tools/render/progress_bar.h"
 #include "tools/render/render_driver.h"
-#include "tools/render/wav_writer.h"
+#include "tools/render/sound_writer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -82,7 +82,7 @@ std::string renderSpeed(double seconds, double elapsed) {
 }
 
 struct Outputs {
-    std::unique_ptr<WavWriter> wav;
+    std::unique_ptr<SoundWriter> wav;
     std::unique_ptr<PendingFile> spectrogramPng;
     std::unique_ptr<PendingFile> spectrumPng;
 };
@@ -127,7 +127,7 @@ Outputs openOutputs(const Options &options, const Patch &patch, int64_t frames) 
         const int64_t bytes = wavFileBytes(frames, options.format);
         if (auto problem = spaceProblem(options.outputPath, bytes))
             throw OutputError(*problem);
-        out.wav = std::make_unique<WavWriter>(options.outputPath, patch.sampleRate, options.format,
+        out.wav = std::make_unique<SoundWriter>(options.outputPath, patch.sampleRate, options.format,
                                               frames);
         if (needsRf64(frames, options.format) && !options.quiet)
             std::cout << "writing RF64: " << gigabytes(bytes)

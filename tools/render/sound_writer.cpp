@@ -1,5 +1,5 @@
 // libsndfile writes through the pending file's descriptor and closes it at sf_close.
-#include "tools/render/wav_writer.h"
+#include "tools/render/sound_writer.h"
 
 #include "tools/render/errors.h"
 
@@ -27,7 +27,7 @@ bool needsRf64(int64_t frames, SampleFormat format) {
     return wavFileBytes(frames, format) > RIFF_LIMIT_BYTES;
 }
 
-WavWriter::WavWriter(const std::string &path, int32_t sampleRate, SampleFormat format,
+SoundWriter::SoundWriter(const std::string &path, int32_t sampleRate, SampleFormat format,
                      int64_t frames)
     : m_file(path) {
     SF_INFO info{};
@@ -46,12 +46,12 @@ WavWriter::WavWriter(const std::string &path, int32_t sampleRate, SampleFormat f
     sf_command(m_sound, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 }
 
-WavWriter::~WavWriter() {
+SoundWriter::~SoundWriter() {
     if (m_sound)
         sf_close(m_sound);
 }
 
-void WavWriter::write(const float *left, const float *right, int32_t count) {
+void SoundWriter::write(const float *left, const float *right, int32_t count) {
     m_frames.resize(2 * static_cast<size_t>(count));
     float *frames = m_frames.data();
     for (int32_t i = 0; i < count; ++i) {
@@ -62,7 +62,7 @@ void WavWriter::write(const float *left, const float *right, int32_t count) {
         throw OutputError("cannot write " + m_file.target() + ": " + sf_strerror(m_sound));
 }
 
-void WavWriter::commit() {
+void SoundWriter::commit() {
     int status = sf_close(m_sound);
     m_sound = nullptr;
     if (status != 0)

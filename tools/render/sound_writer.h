@@ -21,15 +21,15 @@ int64_t wavFileBytes(int64_t frames, SampleFormat format);
 // written as RF64 (EBU Tech 3306), which players that read large WAVs accept.
 bool needsRf64(int64_t frames, SampleFormat format);
 
-class WavWriter {
+class SoundWriter {
 public:
     // `frames`: how many frames will be written, which chooses RF64 over WAV. Float files use
     // the extensible format header (WAVE_FORMAT_EXTENSIBLE), as sox and others expect.
     // Throws OutputError when the target cannot be written.
-    WavWriter(const std::string &path, int32_t sampleRate, SampleFormat format, int64_t frames = 0);
-    ~WavWriter();
-    WavWriter(const WavWriter &) = delete;
-    WavWriter &operator=(const WavWriter &) = delete;
+    SoundWriter(const std::string &path, int32_t sampleRate, SampleFormat format, int64_t frames = 0);
+    ~SoundWriter();
+    SoundWriter(const SoundWriter &) = delete;
+    SoundWriter &operator=(const SoundWriter &) = delete;
 
     // Appends count frames. Integer formats clip at full scale (1.0) instead of wrapping.
     void write(const float *left, const float *right, int32_t count);

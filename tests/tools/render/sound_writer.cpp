@@ -1,7 +1,7 @@
 // WAV output: samples come back as written (float exactly, 16/24-bit within one step, clipped
 // rather than wrapped), and the target appears only at commit, with no temporary file left
 // behind on any path.
-#include "tools/render/wav_writer.h"
+#include "tools/render/sound_writer.h"
 
 #include "support/tool_process.h"
 #include "tools/render/errors.h"
@@ -23,9 +23,9 @@ struct FormatCase {
     double step; // largest expected error after the round trip
 };
 
-class WavWriterFormats : public testing::TestWithParam<FormatCase> {};
+class SoundWriterFormats : public testing::TestWithParam<FormatCase> {};
 
-TEST_P(WavWriterFormats, SamplesComeBackWithinOneQuantisationStepAndClipAtFullScale) {
+TEST_P(SoundWriterFormats, SamplesComeBackWithinOneQuantisationStepAndClipAtFullScale) {
     ScratchDir dir;
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> value(-0.99f, 0.99f);
@@ -37,7 +37,7 @@ TEST_P(WavWriterFormats, SamplesComeBackWithinOneQuantisationStepAndClipAtFullSc
     left[10] = 1.5f; // beyond full scale: clipped, not wrapped to negative
     right[10] = -1.5f;
     {
-        WavWriter writer(dir.path("x.wav"), 48000, GetParam().format);
+        SoundWriter writer(dir.path("x.wav"), 48000, GetParam().format);
         writer.write(left.data(), right.data(), 1000);
         writer.write(left.data() + 1000, right.data() + 1000, 2000);
         writer.commit();
@@ -61,13 +61,13 @@ TEST_P(WavWriterFormats, SamplesComeBackWithinOneQuantisationStepAndClipAtFullSc
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    All, WavWriterFormats,
+    All, SoundWriterFormats,
     testing::Values(FormatCase{SampleFormat::FLOAT32, SF_FORMAT_WAVEX, SF_FORMAT_FLOAT, 0.0},
                     FormatCase{SampleFormat::PCM16, SF_FORMAT_WAV, SF_FORMAT_PCM_16, 1.0 / 32768},
                     FormatCase{SampleFormat::PCM24, SF_FORMAT_WAV, SF_FORMAT_PCM_24,
                                1.0 / 8388608}));
 
-TEST(WavWriter, FilesBeyondFourGibibytesAreRf64) {
+TEST(SoundWriter, FilesBeyondFourGibibytesAreRf64) {
     // An hour, stereo: frames x channels x bytes per sample against 2^32 bytes (4.29 GB).
     struct Case {
         int64_t rate;
@@ -83,11 +83,11 @@ TEST(WavWriter, FilesBeyondFourGibibytesAreRf64) {
         EXPECT_EQ(needsRf64(3600 * c.rate, c.format), c.rf64) << c.rate;
 }
 
-TEST(WavWriter, TargetAppearsOnlyAtCommitAndAnAbandonedWriteLeavesNothing) {
+TEST(SoundWriter, TargetAppearsOnlyAtCommitAndAnAbandonedWriteLeavesNothing) {
     ScratchDir dir;
     const float samples[4] = {0.1f, 0.2f, 0.3f, 0.4f};
     {
-        WavWriter writer(dir.path("a.wav"), 44100, SampleFormat::FLOAT32);
+        SoundWriter writer(dir.path("a.wav"), 44100, SampleFormat::FLOAT32);
         writer.write(samples, samples, 4);
         auto during = dir.entries();
         EXPECT_EQ(during.count("a.wav"), 0u);
@@ -97,18 +97,18 @@ TEST(WavWriter, TargetAppearsOnlyAtCommitAndAnAbandonedWriteLeavesNothing) {
 
     dir.write("b.wav", "old contents");
     {
-        WavWriter writer(dir.path("b.wav"), 44100, SampleFormat::FLOAT32);
+        SoundWriter writer(dir.path("b.wav"), 44100, SampleFormat::FLOAT32);
         writer.write(samples, samples, 4);
     }
     EXPECT_EQ(tarn::test::readText(dir.path("b.wav")), "old contents");
     EXPECT_EQ(dir.entries().size(), 1u);
 }
 
-TEST(WavWriter, CommittedFileHasTheUsualPermissions) {
+TEST(SoundWriter, CommittedFileHasTheUsualPermissions) {
     ScratchDir dir;
     mode_t old = ::umask(022);
     {
-        WavWriter writer(dir.path("p.wav"), 44100, SampleFormat::PCM16);
+        SoundWriter writer(dir.path("p.wav"), 44100, SampleFormat::PCM16);
         writer.commit();
     }
     ::umask(old);
@@ -117,15 +117,15 @@ TEST(WavWriter, CommittedFileHasTheUsualPermissions) {
     EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
-TEST(WavWriter, UnwritableTargetsFailBeforeAnythingIsWritten) {
+TEST(SoundWriter, UnwritableTargetsFailBeforeAnythingIsWritten) {
     ScratchDir dir;
     std::string directory = dir.path("");
     directory.pop_back();
     for (const std::string &target : {dir.path("missing/x.wav"), dir.path(""), directory}) {
-        EXPECT_THROW(WavWriter(target, 44100, SampleFormat::FLOAT32), OutputError) << target;
+        EXPECT_THROW(SoundWriter(target, 44100, SampleFormat::FLOAT32), OutputError) << target;
     }
     EXPECT_TRUE(dir.entries().empty());
-    EXPECT_THROW(WavWriter("/proc/tarn.wav", 44100, SampleFormat::FLOAT32), OutputError);
+    EXPECT_THROW(SoundWriter("/proc/tarn.wav", 44100, SampleFormat::FLOAT32), OutputError);
 }
 
 } // namespace
