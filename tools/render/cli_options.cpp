@@ -27,7 +27,12 @@ Each render ends with the peak and RMS of each channel, and a warning when a 16-
 file clipped.
 
 options:
-  --format float|16|24     sample format of the WAV file (default: float, 32-bit)
+  --format float|16|24     sample format of the sound file (default: float, 32-bit; FLAC:
+                           24); the container follows OUT's extension: .wav .w64 .aif
+                           .aiff .caf .flac (16 or 24), .ogg .opus .mp3 (lossy: the encoder
+                           takes the float render, --format does nothing); OUT "-" writes a
+                           WAV to standard output and the report to standard error
+  --no-dither              round 16-bit samples to nearest without the default TPDF dither
   --midi FILE.mid          play the notes of a Standard MIDI File (format 0 or 1) in place
                            of the score: key as pitch, velocity as gain, the rest from
                            the patch's "defaults"; without OUT.wav, writes FILE.wav
@@ -109,9 +114,9 @@ SampleFormat parseFormat(const std::string &text) {
 }
 
 const char *const KNOWN_OPTIONS[] = {
-    "--help",        "--version",  "--pins",        "--print-demo", "--null", "--dry-run",
-    "--quiet",       "--plugin",   "--format",      "--normalize",  "--midi", "--channel",
-    "--spectrogram", "--spectrum", "--spectrum-at", "--max-freq"};
+    "--help",        "--version",  "--pins",        "--print-demo", "--null",     "--dry-run",
+    "--quiet",       "--plugin",   "--format",      "--normalize",  "--midi",     "--channel",
+    "--spectrogram", "--spectrum", "--spectrum-at", "--max-freq",   "--no-dither"};
 
 // Levenshtein distance: insertions, deletions and substitutions of one character.
 size_t editDistance(const std::string &x, const std::string &y) {
@@ -221,6 +226,9 @@ Options parseOptions(int argc, const char *const *argv) {
             options.plugin = takeValue();
         } else if (arg == "--format") {
             options.format = parseFormat(takeValue());
+        } else if (arg == "--no-dither") {
+            noValue();
+            options.dither = false;
         } else if (arg == "--normalize") {
             // The level is optional: the next argument is taken only when it is a number.
             std::optional<double> level =

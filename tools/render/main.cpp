@@ -64,7 +64,7 @@ std::optional<std::string> findOverwrite(const Options &options) {
     const std::vector<std::string> inputs = {options.patchPath, options.midiPath};
     for (const std::string *output :
          {&options.outputPath, &options.spectrogramPath, &options.spectrumPath})
-        if (!output->empty())
+        if (!output->empty() && *output != STANDARD_OUTPUT)
             if (auto problem = overwriteProblem(*output, inputs))
                 return problem;
     return std::nullopt;
@@ -82,7 +82,7 @@ std::string renderSpeed(double seconds, double elapsed) {
 }
 
 struct Outputs {
-    std::unique_ptr<SoundWriter> wav;
+    std::unique_ptr<SoundWriter> sound;
     std::unique_ptr<PendingFile> spectrogramPng;
     std::unique_ptr<PendingFile> spectrumPng;
 };
@@ -104,34 +104,64 @@ void drawPlots(const Options &options, const LoadedPatch &loaded, const StereoSi
     }
 }
 
+// Where the report goes: standard error when standard output carries the sound file.
+std::ostream &reportStream(const Options &options) {
+    return options.outputPath == STANDARD_OUTPUT ? std::cerr : std::cout;
+}
+
 // What was written, how fast, and the levels.
 void printSummary(const Options &options, const Patch &patch, const Outputs &out,
                   const std::string &speed, const LevelMeter &meter) {
+    std::ostream &report = reportStream(options);
     const double seconds = static_cast<double>(meter.left().samples) / patch.sampleRate;
-    if (out.wav)
-        std::cout << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
-                  << patch.sampleRate << " Hz)" << speed << "\n";
+    if (out.sound)
+        report << "wrote "
+               << (options.outputPath == STANDARD_OUTPUT ? "standard output" : options.outputPath)
+               << " (" << seconds << " s, stereo, " << patch.sampleRate << " Hz)" << speed << "\n";
     else
-        std::cout << "rendered " << seconds << " s" << speed << ", wrote no WAV file (--null)\n";
+        report << "rendered " << seconds << " s" << speed << ", wrote no sound file (--null)\n";
     if (out.spectrogramPng)
-        std::cout << "wrote " << options.spectrogramPath << " (spectrogram)\n";
+        report << "wrote " << options.spectrogramPath << " (spectrogram)\n";
     if (out.spectrumPng)
-        std::cout << "wrote " << options.spectrumPath << " (spectrum)\n";
-    std::cout << levelReport(meter);
+        report << "wrote " << options.spectrumPath << " (spectrum)\n";
+    report << levelReport(meter);
+}
+
+// Why the output names cannot be written as named (a sound file's extension, a plot that is
+// not .png, sound data to a terminal), or empty. Checked before anything is rendered.
+std::optional<std::string> outputNameProblem(const Options &options) {
+    if (!options.nullOutput && !options.dryRun) {
+        if (!containerForPath(options.outputPath))
+            return "cannot write " + options.outputPath + ": a sound file's name ends in one of " +
+                   knownSoundExtensions() + " (or is - for standard output)";
+        if (options.outputPath == STANDARD_OUTPUT && ::isatty(STDOUT_FILENO))
+            return "refusing to write sound data to a terminal: redirect standard output or "
+                   "name a file";
+    }
+    for (const auto &[option, path] : {std::pair{"--spectrogram", &options.spectrogramPath},
+                                       std::pair{"--spectrum", &options.spectrumPath}}) {
+        const bool png = path->size() > 4 && (path->compare(path->size() - 4, 4, ".png") == 0 ||
+                                              path->compare(path->size() - 4, 4, ".PNG") == 0);
+        if (!path->empty() && !png)
+            return std::string(option) + " draws PNG only: name the file .png, not " + *path;
+    }
+    return std::nullopt;
 }
 
 // Throws OutputError.
-Outputs openOutputs(const Options &options, const Patch &patch, int64_t frames) {
+Outputs openOutputs(const Options &options, const Patch &patch, SampleFormat format,
+                    int64_t frames) {
     Outputs out;
     if (!options.nullOutput) {
-        const int64_t bytes = wavFileBytes(frames, options.format);
-        if (auto problem = spaceProblem(options.outputPath, bytes))
+        const Container container = containerForPath(options.outputPath).value_or(Container::WAV);
+        const int64_t bytes = soundFileBytes(frames, container, format);
+        if (auto problem = spaceProblem(stagingPath(options.outputPath), bytes))
             throw OutputError(*problem);
-        out.wav = std::make_unique<SoundWriter>(options.outputPath, patch.sampleRate, options.format,
-                                              frames);
-        if (needsRf64(frames, options.format) && !options.quiet)
-            std::cout << "writing RF64: " << gigabytes(bytes)
-                      << " is more than a plain WAV file can hold (4.29 GB)\n";
+        out.sound = std::make_unique<SoundWriter>(options.outputPath, patch.sampleRate, format,
+                                                  frames, options.dither);
+        if (needsRf64(frames, container, format) && !options.quiet)
+            reportStream(options) << "writing RF64: " << gigabytes(bytes)
+                                  << " is more than a plain WAV file can hold (4.29 GB)\n";
     }
     if (!options.spectrogramPath.empty())
         out.spectrogramPng = std::make_unique<PendingFile>(options.spectrogramPath);
@@ -160,6 +190,8 @@ float mixScale(const Options &options, const PluginLibrary &library, const Loade
 }
 
 int run(const Options &options) {
+    if (auto problem = outputNameProblem(options))
+        return fail(EXIT_USAGE, *problem);
     if (auto problem = findOverwrite(options))
         return fail(EXIT_BAD_PATCH, *problem);
     std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
@@ -194,6 +226,13 @@ int run(const Options &options) {
     for (size_t n : schedule.dropped)
         std::cerr << "tarn-render: " << loaded.name << ": " << patch.notes[n].pointer
                   << ": dropped: every instance started a note within one sample of it\n";
+    std::string formatProblem;
+    const std::optional<SampleFormat> format =
+        options.nullOutput ? options.format.value_or(SampleFormat::FLOAT32)
+                           : formatFor(*containerForPath(options.outputPath), options.format,
+                                       patch.sampleRate, formatProblem);
+    if (!format)
+        return fail(EXIT_USAGE, "cannot write " + options.outputPath + ": " + formatProblem);
     const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
     if (options.spectrumAtSeconds && *options.spectrumAtSeconds > seconds) {
         std::ostringstream message;
@@ -208,7 +247,7 @@ int run(const Options &options) {
 
     Outputs out;
     try {
-        out = openOutputs(options, patch, schedule.totalSamples);
+        out = openOutputs(options, patch, *format, schedule.totalSamples);
     } catch (const OutputError &e) {
         return fail(EXIT_OUTPUT, e.what());
     }
@@ -225,8 +264,8 @@ int run(const Options &options) {
             library, patch, schedule, scale,
             [&](const float *left, const float *right, int32_t count) {
                 meter.add(left, right, count);
-                if (out.wav)
-                    out.wav->write(left, right, count);
+                if (out.sound)
+                    out.sound->write(left, right, count);
                 if (keepSignal) {
                     signal.left.insert(signal.left.end(), left, left + count);
                     signal.right.insert(signal.right.end(), right, right + count);
@@ -247,8 +286,8 @@ int run(const Options &options) {
         return fail(EXIT_PLOT, e.what());
     }
     try {
-        if (out.wav)
-            out.wav->commit();
+        if (out.sound)
+            out.sound->commit();
         if (out.spectrogramPng)
             out.spectrogramPng->commit();
         if (out.spectrumPng)
@@ -258,8 +297,8 @@ int run(const Options &options) {
     }
     if (!options.quiet)
         printSummary(options, patch, out, renderSpeed(seconds, elapsed), meter);
-    if (out.wav) {
-        std::string warning = clipWarning(meter, options.format);
+    if (out.sound) {
+        std::string warning = clipWarning(meter, *format);
         if (!warning.empty())
             std::cerr << "tarn-render: " << warning << "\n";
     }
