@@ -202,7 +202,9 @@ bool needsRf64(int64_t frames, Container container, SampleFormat format) {
 int32_t quantise(float x, int bits, double d) {
     const double scale = std::ldexp(1.0, bits - 1);
     const double top = scale - 1.0;
-    const double v = std::floor(static_cast<double>(x) * scale + d + 0.5);
+    // Ties to even: a float in [0.5, 1) times 2^23 is a multiple of 0.5, a tie half the time,
+    // which rounding half up would bias by +0.25 LSB at 24 bits.
+    const double v = std::nearbyint(static_cast<double>(x) * scale + d);
     if (!(v > -scale)) // also NaN
         return std::isnan(v) ? 0 : static_cast<int32_t>(-scale);
     return static_cast<int32_t>(v < top ? v : top);

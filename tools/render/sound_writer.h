@@ -69,8 +69,8 @@ private:
     std::mt19937 m_rng;
 };
 
-// x (1.0 = full scale) as a `bits`-bit integer: round(x 2^(bits-1) + d), clipped to the
-// integer range; NaN gives 0. `d` is the dither in LSB.
+// x (1.0 = full scale) as a `bits`-bit integer: x 2^(bits-1) + d rounded to nearest (ties to
+// even), clipped to the integer range; NaN gives 0. `d` is the dither in LSB.
 int32_t quantise(float x, int bits, double d);
 
 class SoundWriter {
