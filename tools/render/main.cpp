@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -128,10 +129,14 @@ void printSummary(const Options &options, const Patch &patch, const Outputs &out
 }
 
 // Why the output names cannot be written as named (a sound file's extension, a plot that is
-// not .png, sound data to a terminal), or empty. Checked before anything is rendered.
+// not .png, sound data to a terminal), or empty. Checked before anything is rendered; a
+// directory is left to the writer, which says so.
 std::optional<std::string> outputNameProblem(const Options &options) {
     if (!options.nullOutput && !options.dryRun) {
-        if (!containerForPath(options.outputPath))
+        struct stat info;
+        const bool directory =
+            ::stat(options.outputPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        if (!directory && !containerForPath(options.outputPath))
             return "cannot write " + options.outputPath + ": a sound file's name ends in one of " +
                    knownSoundExtensions() + " (or is - for standard output)";
         if (options.outputPath == STANDARD_OUTPUT && ::isatty(STDOUT_FILENO))
@@ -190,8 +195,6 @@ float mixScale(const Options &options, const PluginLibrary &library, const Loade
 }
 
 int run(const Options &options) {
-    if (auto problem = outputNameProblem(options))
-        return fail(EXIT_USAGE, *problem);
     if (auto problem = findOverwrite(options))
         return fail(EXIT_BAD_PATCH, *problem);
     std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
@@ -203,6 +206,8 @@ int run(const Options &options) {
         printPins(library, std::cout);
         return EXIT_OK;
     }
+    if (auto problem = outputNameProblem(options))
+        return fail(EXIT_USAGE, *problem);
 
     LoadedPatch loaded;
     try {
@@ -228,9 +233,10 @@ int run(const Options &options) {
                   << ": dropped: every instance started a note within one sample of it\n";
     std::string formatProblem;
     const std::optional<SampleFormat> format =
-        options.nullOutput ? options.format.value_or(SampleFormat::FLOAT32)
-                           : formatFor(*containerForPath(options.outputPath), options.format,
-                                       patch.sampleRate, formatProblem);
+        options.nullOutput
+            ? options.format.value_or(SampleFormat::FLOAT32)
+            : formatFor(containerForPath(options.outputPath).value_or(Container::WAV),
+                        options.format, patch.sampleRate, formatProblem);
     if (!format)
         return fail(EXIT_USAGE, "cannot write " + options.outputPath + ": " + formatProblem);
     const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
