@@ -75,6 +75,42 @@ template <size_t N> std::string rateList(const int32_t (&rates)[N]) {
     return text;
 }
 
+// The header libsndfile writes for a float WAVEX file: RIFF (12 bytes), fmt (8 + 40, cbSize 22
+// at 36), fact (12), PEAK (8 + 24), then data at 104.
+constexpr size_t WAVEX_FLOAT_HEADER_BYTES = 104;
+
+uint32_t le32(const unsigned char *p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// sox 14.4.2 reads a second cbSize after the 22 bytes of the extension and warns "wave header
+// missing extended part of fmt chunk" on every 40-byte extensible float header. This grows
+// the extension by 2 zero bytes (fmt 42 bytes, cbSize 24; readers skip the bytes beyond the
+// 22 they know) and gives up the PEAK chunk for the room: a JUNK chunk fills the rest, so the
+// data stays at byte 104 and only the header is rewritten. A file of any other layout is left
+// as libsndfile wrote it, a valid extensible WAV.
+void padExtensibleHeader(int fd) {
+    unsigned char h[WAVEX_FLOAT_HEADER_BYTES + 4]; // and the data chunk's id
+    if (::pread(fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h))
+        return;
+    auto is = [&](size_t at, const char *id) { return std::memcmp(h + at, id, 4) == 0; };
+    if (!is(0, "RIFF") || !is(8, "WAVE") || !is(12, "fmt ") || le32(h + 16) != 40 ||
+        h[20] != 0xFE || h[21] != 0xFF || h[36] != 22 || h[37] != 0 || !is(60, "fact") ||
+        le32(h + 64) != 4 || !is(72, "PEAK") || le32(h + 76) != 24 || !is(104, "data"))
+        return;
+    unsigned char out[WAVEX_FLOAT_HEADER_BYTES - 12] = {};
+    unsigned char *p = out;
+    std::memcpy(p, "fmt \x2a\0\0\0", 8); // 42
+    std::memcpy(p + 8, h + 20, 40);
+    p[8 + 16] = 24;             // cbSize
+    p += 8 + 42;                // the 2 added bytes stay 0
+    std::memcpy(p, h + 60, 12); // fact
+    p += 12;
+    std::memcpy(p, "JUNK\x16\0\0\0", 8); // 22 zero bytes
+    if (::pwrite(fd, out, sizeof out, 12) != static_cast<ssize_t>(sizeof out))
+        throw OutputError(std::strerror(errno));
+}
+
 void copyToStandardOutput(const std::string &path) {
     int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
@@ -226,6 +262,7 @@ SoundWriter::SoundWriter(const std::string &path, int32_t sampleRate, SampleForm
                           ? SF_FORMAT_WAV
                           : infoOf(*container).major;
     info.format = major | subtypeOf(*container, format);
+    m_paddedHeader = major == SF_FORMAT_WAVEX && format == SampleFormat::FLOAT32;
     m_sound = sf_open_fd(m_file.descriptor(), SFM_WRITE, &info, SF_TRUE);
     if (!m_sound)
         throw OutputError("cannot write " + path + ": " + sf_strerror(nullptr));
@@ -276,6 +313,18 @@ void SoundWriter::commit() {
     m_sound = nullptr;
     if (status != 0)
         throw OutputError("cannot write " + m_target + ": " + sf_error_number(status));
+    if (m_paddedHeader) {
+        int fd = ::open(m_file.temporaryPath().c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            throw OutputError("cannot write " + m_target + ": " + std::strerror(errno));
+        try {
+            padExtensibleHeader(fd);
+        } catch (const OutputError &e) {
+            ::close(fd);
+            throw OutputError("cannot write " + m_target + ": " + e.what());
+        }
+        ::close(fd);
+    }
     if (m_target == STANDARD_OUTPUT)
         copyToStandardOutput(m_file.temporaryPath()); // the pending file removes it
     else

@@ -77,7 +77,8 @@ class SoundWriter {
 public:
     // `frames`: how many frames will be written, which chooses RF64 over WAV. `format` comes
     // from formatFor. `dither`: TPDF dither on 16-bit samples. Float WAVs use the extensible
-    // format header (WAVE_FORMAT_EXTENSIBLE). Throws OutputError when the target cannot be
+    // format header (WAVE_FORMAT_EXTENSIBLE, with 2 bytes beyond it that sox needs to read it
+    // without a warning) and no PEAK chunk. Throws OutputError when the target cannot be
     // written, or when the path names no container (containerForPath).
     SoundWriter(const std::string &path, int32_t sampleRate, SampleFormat format,
                 int64_t frames = 0, bool dither = true);
@@ -97,6 +98,7 @@ private:
     SNDFILE *m_sound = nullptr;
     SampleFormat m_format;
     bool m_dither;
+    bool m_paddedHeader = false; // a float WAVEX file, whose fmt chunk grows for sox
     TpdfDither m_ditherLeft{1};
     TpdfDither m_ditherRight{2};
     std::vector<float> m_floats; // interleaving buffers, reused between writes

@@ -144,27 +144,42 @@ TEST(SoundWriter, TheExtensionChoosesTheContainerInAnyCase) {
         EXPECT_EQ(containerForPath(path), container) << path;
 }
 
-// The fmt chunk by byte offset: WAVE_FORMAT_EXTENSIBLE (0xFFFE), cbSize 22, and the
-// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT GUID.
-TEST(SoundWriter, FloatWavsHaveTheExtensibleFormatHeader) {
+// The fmt chunk by byte offset: WAVE_FORMAT_EXTENSIBLE (0xFFFE), the
+// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT GUID, and 2 bytes beyond the 22 of the extension (cbSize 24),
+// without which sox 14.4.2 warns "wave header missing extended part of fmt chunk"; libsndfile
+// and sox read the samples back.
+TEST(SoundWriter, FloatWavsHaveAnExtensibleHeaderThatSoxReadsWithoutAWarning) {
     ScratchDir dir;
-    const float x[2] = {0.25f, -0.25f};
+    const float x[4] = {0.25f, -0.25f, 0.5f, -0.125f}; // sox clips floats beyond 1 on reading
     {
         SoundWriter writer(dir.path("f.wav"), 44100, SampleFormat::FLOAT32);
-        writer.write(x, x + 1, 1);
+        writer.write(x, x + 2, 2);
         writer.commit();
     }
     const std::string bytes = tarn::test::readText(dir.path("f.wav"));
-    ASSERT_GT(bytes.size(), 60u);
+    ASSERT_GT(bytes.size(), 112u);
     auto u16 = [&](size_t at) { return uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8; };
     EXPECT_EQ(bytes.substr(12, 4), "fmt ");
-    EXPECT_EQ(u16(16), 40);     // fmt chunk size
+    EXPECT_EQ(u16(16), 42);     // fmt chunk size
     EXPECT_EQ(u16(20), 0xFFFE); // wFormatTag
     EXPECT_EQ(u16(34), 32);     // wBitsPerSample
-    EXPECT_EQ(u16(36), 22);     // cbSize
+    EXPECT_EQ(u16(36), 24);     // cbSize
     EXPECT_EQ(u16(38), 32);     // wValidBitsPerSample
     EXPECT_EQ(bytes.substr(44, 16),
               std::string("\x03\0\0\0\0\0\x10\0\x80\0\0\xaa\0\x38\x9b\x71", 16));
+    EXPECT_EQ(u16(60), 0);
+    EXPECT_EQ(bytes.substr(62, 4), "fact");
+    EXPECT_EQ(bytes.substr(104, 4), "data");
+    EXPECT_EQ(bytes.size(), 112u + sizeof x);
+    auto wav = tarn::test::readWav(dir.path("f.wav"));
+    EXPECT_EQ(wav.left, (std::vector<float>{0.25f, -0.25f}));
+    EXPECT_EQ(wav.right, (std::vector<float>{0.5f, -0.125f}));
+    if (::access("/usr/bin/sox", X_OK) == 0) {
+        auto run = tarn::test::runProgram("/usr/bin/sox", {dir.path("f.wav"), "-n", "stat"}, dir);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err.find("WARN"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Maximum amplitude:     0.5"), std::string::npos) << run.err;
+    }
 }
 
 TEST(SoundWriter, FilesBeyondFourGibibytesAreRf64) {
