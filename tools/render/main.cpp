@@ -21,6 +21,7 @@
 #include "tools/render/sound_writer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -145,8 +146,10 @@ std::optional<std::string> outputNameProblem(const Options &options) {
     }
     for (const auto &[option, path] : {std::pair{"--spectrogram", &options.spectrogramPath},
                                        std::pair{"--spectrum", &options.spectrumPath}}) {
-        const bool png = path->size() > 4 && (path->compare(path->size() - 4, 4, ".png") == 0 ||
-                                              path->compare(path->size() - 4, 4, ".PNG") == 0);
+        std::string ending = path->substr(path->size() < 4 ? 0 : path->size() - 4);
+        for (char &c : ending)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const bool png = path->size() > 4 && ending == ".png";
         if (!path->empty() && !png)
             return std::string(option) + " draws PNG only: name the file .png, not " + *path;
     }
@@ -160,6 +163,8 @@ Outputs openOutputs(const Options &options, const Patch &patch, SampleFormat for
     if (!options.nullOutput) {
         const Container container = containerForPath(options.outputPath).value_or(Container::WAV);
         const int64_t bytes = soundFileBytes(frames, container, format);
+        if (auto problem = sizeProblem(frames, container, format))
+            throw OutputError("cannot write " + options.outputPath + ": " + *problem);
         if (auto problem = spaceProblem(stagingPath(options.outputPath), bytes))
             throw OutputError(*problem);
         out.sound = std::make_unique<SoundWriter>(options.outputPath, patch.sampleRate, format,

@@ -4,6 +4,7 @@
 #include "tools/render/sound_writer.h"
 
 #include "tools/render/errors.h"
+#include "tools/render/output_space.h"
 
 #include <algorithm>
 #include <cctype>
@@ -233,6 +234,15 @@ int64_t soundFileBytes(int64_t frames, Container container, SampleFormat format)
 bool needsRf64(int64_t frames, Container container, SampleFormat format) {
     return container == Container::WAV &&
            soundFileBytes(frames, container, format) > RIFF_LIMIT_BYTES;
+}
+
+std::optional<std::string> sizeProblem(int64_t frames, Container container, SampleFormat format) {
+    if (container != Container::AIFF ||
+        soundFileBytes(frames, container, format) <= RIFF_LIMIT_BYTES)
+        return std::nullopt;
+    return "an AIFF file holds at most 4.29 GB, and this one would be " +
+           gigabytes(soundFileBytes(frames, container, format)) +
+           ": write .wav (RF64), .w64 or .caf";
 }
 
 int32_t quantise(float x, int bits, double d) {

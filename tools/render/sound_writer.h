@@ -55,6 +55,10 @@ int64_t soundFileBytes(int64_t frames, Container container, SampleFormat format)
 // (EBU Tech 3306), which players that read large WAVs accept. False for other containers.
 bool needsRf64(int64_t frames, Container container, SampleFormat format);
 
+// Why `frames` stereo frames do not fit in the container (AIFF's 32-bit sizes end at 4 GiB),
+// or empty.
+std::optional<std::string> sizeProblem(int64_t frames, Container container, SampleFormat format);
+
 // Deterministic TPDF dither for one channel: the sum of two independent uniform values in
 // [-0.5, 0.5) LSB, triangular over (-1, 1) LSB, variance 1/6 LSB^2, from a fixed seed so that
 // renders are reproducible.

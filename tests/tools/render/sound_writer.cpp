@@ -182,7 +182,7 @@ TEST(SoundWriter, FloatWavsHaveAnExtensibleHeaderThatSoxReadsWithoutAWarning) {
     }
 }
 
-TEST(SoundWriter, FilesBeyondFourGibibytesAreRf64) {
+TEST(SoundWriter, WavsBeyondFourGibibytesAreRf64AndAiffsAreRefused) {
     // An hour, stereo: frames x channels x bytes per sample against 2^32 bytes (4.29 GB).
     struct Case {
         int64_t rate;
@@ -197,6 +197,11 @@ TEST(SoundWriter, FilesBeyondFourGibibytesAreRf64) {
     for (const Case &c : cases)
         EXPECT_EQ(needsRf64(3600 * c.rate, Container::WAV, c.format), c.rf64) << c.rate;
     EXPECT_FALSE(needsRf64(3600 * 192000, Container::W64, SampleFormat::FLOAT32));
+    // AIFF has no large form: past 4 GiB it is refused; the 64-bit containers take it.
+    for (Container c : {Container::AIFF, Container::W64, Container::CAF, Container::WAV})
+        EXPECT_EQ(sizeProblem(3600 * 192000, c, SampleFormat::FLOAT32).has_value(),
+                  c == Container::AIFF);
+    EXPECT_FALSE(sizeProblem(3600 * 192000, Container::AIFF, SampleFormat::PCM16));
 }
 
 TEST(SoundWriter, TargetAppearsOnlyAtCommitAndAnAbandonedWriteLeavesNothing) {
