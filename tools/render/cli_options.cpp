@@ -23,8 +23,8 @@ Renders a patch (JSON, see docs/patch-format.md) on the TARN oscillator plug-in 
 WAV file: "outputl" on the left channel, "outputr" on the right. Without OUT.wav the WAV goes
 beside the patch under its name (song.json -> song.wav); without PATCH.json the built-in demo
 patch is rendered. No output ever replaces the patch or a file whose name ends in .json.
-Each render ends with the peak and RMS of each channel, and a warning when a 16- or 24-bit
-file clipped.
+Each render ends with the peak and RMS of each channel, and a warning when samples lie beyond
+full scale (a 16- or 24-bit file clips them, most players clip a float one).
 
 options:
   --format float|16|24     sample format of the sound file (default: float, 32-bit; FLAC:
