@@ -11,6 +11,7 @@ PACKAGES=(
     libsndfile1-dev libsmf-dev nlohmann-json3-dev libfftw3-dev gnuplot-nox
     valgrind clang-14 libclang-rt-14-dev python3
     lv2-dev liblilv-dev lilv-utils sordi jalv jackd2 procps
+    sox sndfile-programs
 )
 [ $# -eq 0 ] || PACKAGES=("$@")
 

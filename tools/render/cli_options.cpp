@@ -28,12 +28,16 @@ No output ever replaces one of the run's inputs (the patch, the MIDI file, the p
 any link), and an output replaces an existing file only when that file holds the same kind of
 data (a WAV file a RIFF or RF64 file, a plot a PNG), unless --force. An output that is a
 symbolic link is written through the link: the file it points to is replaced.
-Each render ends with the peak and RMS of each channel, and a warning when a 16- or 24-bit
-file clipped.
+Each render ends with the peak and RMS of each channel, and a warning when samples lie beyond
+full scale (a 16- or 24-bit file clips them, most players clip a float one).
 
 options:
-  --format float|16|24     sample format of the WAV file (default: float, 32-bit)
-  -o, --output FILE        the WAV file (in place of OUT.wav)
+  --format float|16|24     sample format of the sound file (default: float, 32-bit; FLAC:
+                           24); the container follows OUT's extension: .wav .w64 .aif
+                           .aiff .caf .flac (16 or 24), .ogg .opus .mp3 (lossy: the encoder
+                           takes the float render, --format does nothing)
+  --no-dither              round 16-bit samples to nearest without the default TPDF dither
+  -o, --output FILE        the sound file (in place of OUT.wav)
   --demo                   render the built-in demo patch (see --print-demo)
   --force                  let an output replace a file that holds another kind of data
   --midi FILE.mid          play the notes of a Standard MIDI File (format 0 or 1) in place
@@ -117,11 +121,11 @@ SampleFormat parseFormat(const std::string &text) {
     throw UsageError("--format expects float, 16 or 24, got \"" + text + "\"");
 }
 
-const char *const KNOWN_OPTIONS[] = {"--help",     "--version",     "--pins",    "--print-demo",
-                                     "--null",     "--dry-run",     "--quiet",   "--plugin",
-                                     "--format",   "--normalize",   "--midi",    "--channel",
-                                     "--demo",     "--force",       "--output",  "--spectrogram",
-                                     "--spectrum", "--spectrum-at", "--max-freq"};
+const char *const KNOWN_OPTIONS[] = {"--help",     "--version",     "--pins",     "--print-demo",
+                                     "--null",     "--dry-run",     "--quiet",    "--plugin",
+                                     "--format",   "--normalize",   "--midi",     "--channel",
+                                     "--demo",     "--force",       "--output",   "--spectrogram",
+                                     "--spectrum", "--spectrum-at", "--max-freq", "--no-dither"};
 
 // Csound's options that a Csound user may type, with the way tarn-render says the same.
 struct CsoundOption {
@@ -256,6 +260,9 @@ Options parseOptions(int argc, const char *const *argv) {
             options.plugin = takeValue();
         } else if (arg == "--format") {
             options.format = parseFormat(takeValue());
+        } else if (arg == "--no-dither") {
+            noValue();
+            options.dither = false;
         } else if (arg == "--normalize") {
             // The level is optional: the next argument is taken only when it is a number.
             std::optional<double> level =

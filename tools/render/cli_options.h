@@ -1,7 +1,7 @@
 // The command line of tarn-render: `tarn-render [options] PATCH [OUT]`, or `--demo [OUT]`.
 #pragma once
 
-#include "tools/render/wav_writer.h"
+#include "tools/render/sound_writer.h"
 
 #include <cstdint>
 #include <optional>
@@ -26,7 +26,8 @@ struct Options {
     bool dryRun = false;     // list the notes' instances, steals and alternation; no render
     bool quiet = false;      // no progress bar, no summary line
     std::string plugin;      // empty: tarn.so beside the executable
-    SampleFormat format = SampleFormat::FLOAT32;
+    std::optional<SampleFormat> format;      // --format; empty: the container's default
+    bool dither = true;                      // TPDF dither on 16-bit samples (--no-dither)
     std::string patchPath;                   // empty: the demo patch, or "{}" with midi
     std::string midiPath;                    // Standard MIDI File played in place of the score
     uint32_t midiChannels = 0xFFFF;          // bit c - 1 selects MIDI channel c

@@ -63,16 +63,24 @@ std::string levelReport(const LevelMeter &meter) {
 
 std::string clipWarning(const LevelMeter &meter, SampleFormat format) {
     const int64_t clipped = meter.left().beyondFull + meter.right().beyondFull;
-    if (format == SampleFormat::FLOAT32 || clipped == 0)
+    if (clipped == 0)
         return "";
     const int64_t samples = meter.left().samples + meter.right().samples;
     const double overDb = dbfsFromLinear(meter.peak());
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "warning: the %s-bit file clipped %lld of %lld samples (%.1f %%) at full "
-                  "scale; the peak is %+.2f dBFS: lower \"gain\" by %.1f dB or use --normalize",
-                  format == SampleFormat::PCM16 ? "16" : "24", static_cast<long long>(clipped),
-                  static_cast<long long>(samples), 100.0 * clipped / samples, overDb, overDb);
+    char text[320];
+    if (format == SampleFormat::FLOAT32)
+        std::snprintf(text, sizeof text,
+                      "warning: the file keeps %lld of %lld samples (%.1f %%) beyond full scale, "
+                      "which most players clip; the peak is %+.2f dBFS: lower \"gain\" by %.1f dB "
+                      "or use --normalize",
+                      static_cast<long long>(clipped), static_cast<long long>(samples),
+                      100.0 * clipped / samples, overDb, overDb);
+    else
+        std::snprintf(text, sizeof text,
+                      "warning: the %s-bit file clipped %lld of %lld samples (%.1f %%) at full "
+                      "scale; the peak is %+.2f dBFS: lower \"gain\" by %.1f dB or use --normalize",
+                      format == SampleFormat::PCM16 ? "16" : "24", static_cast<long long>(clipped),
+                      static_cast<long long>(samples), 100.0 * clipped / samples, overDb, overDb);
     return text;
 }
 

@@ -2,7 +2,7 @@
 // written to the file, and the report printed at its end.
 #pragma once
 
-#include "tools/render/wav_writer.h"
+#include "tools/render/sound_writer.h"
 
 #include <cstdint>
 #include <string>
@@ -36,8 +36,8 @@ double linearFromDb(double db);
 // channel; -inf for silence.
 std::string levelReport(const LevelMeter &meter);
 
-// The warning for an integer format that clipped, or "" when nothing clipped or the format is
-// float (which keeps values beyond full scale).
+// The warning for samples beyond full scale, or "" when there are none: an integer format
+// clipped them; a float or lossy file keeps them, but most players clip them.
 std::string clipWarning(const LevelMeter &meter, SampleFormat format);
 
 } // namespace tarn::render

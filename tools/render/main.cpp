@@ -18,9 +18,10 @@
 #include "tools/render/plots.h"
 #include "tools/render/progress_bar.h"
 #include "tools/render/render_driver.h"
-#include "tools/render/wav_writer.h"
+#include "tools/render/sound_writer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -28,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -101,7 +103,7 @@ std::string renderSpeed(double seconds, double elapsed) {
 }
 
 struct Outputs {
-    std::unique_ptr<WavWriter> wav;
+    std::unique_ptr<SoundWriter> sound;
     std::unique_ptr<PendingFile> spectrogramPng;
     std::unique_ptr<PendingFile> spectrumPng;
 };
@@ -123,9 +125,9 @@ void drawPlots(const Options &options, const LoadedPatch &loaded, const StereoSi
     }
 }
 
-// Where the report goes: standard error when the sound goes to standard output.
+// Where the report goes: standard error when standard output carries the sound file.
 std::ostream &reportStream(const Options &options) {
-    return options.outputPath == "-" && !options.nullOutput ? std::cerr : std::cout;
+    return options.outputPath == STANDARD_OUTPUT && !options.nullOutput ? std::cerr : std::cout;
 }
 
 // What was written, how fast, and the levels.
@@ -133,11 +135,12 @@ void printSummary(const Options &options, const Patch &patch, const Outputs &out
                   const std::string &speed, const LevelMeter &meter) {
     std::ostream &report = reportStream(options);
     const double seconds = static_cast<double>(meter.left().samples) / patch.sampleRate;
-    if (out.wav)
-        report << "wrote " << options.outputPath << " (" << seconds << " s, stereo, "
-               << patch.sampleRate << " Hz)" << speed << "\n";
+    if (out.sound)
+        report << "wrote "
+               << (options.outputPath == STANDARD_OUTPUT ? "standard output" : options.outputPath)
+               << " (" << seconds << " s, stereo, " << patch.sampleRate << " Hz)" << speed << "\n";
     else
-        report << "rendered " << seconds << " s" << speed << ", wrote no WAV file (--null)\n";
+        report << "rendered " << seconds << " s" << speed << ", wrote no sound file (--null)\n";
     if (out.spectrogramPng)
         report << "wrote " << options.spectrogramPath << " (spectrogram)\n";
     if (out.spectrumPng)
@@ -145,17 +148,47 @@ void printSummary(const Options &options, const Patch &patch, const Outputs &out
     report << levelReport(meter);
 }
 
+// Why the output names cannot be written as named (a sound file's extension, a plot that is
+// not .png, sound data to a terminal), or empty. Checked before anything is rendered; a
+// directory is left to the writer, which says so.
+std::optional<std::string> outputNameProblem(const Options &options) {
+    if (!options.nullOutput && !options.dryRun) {
+        struct stat info;
+        const bool directory =
+            ::stat(options.outputPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        if (!directory && !containerForPath(options.outputPath))
+            return "cannot write " + options.outputPath + ": a sound file's name ends in one of " +
+                   knownSoundExtensions() + " (or is - for standard output)";
+        if (options.outputPath == STANDARD_OUTPUT && ::isatty(STDOUT_FILENO))
+            return "refusing to write sound data to a terminal: redirect standard output or "
+                   "name a file";
+    }
+    for (const auto &[option, path] : {std::pair{"--spectrogram", &options.spectrogramPath},
+                                       std::pair{"--spectrum", &options.spectrumPath}}) {
+        std::string ending = path->substr(path->size() < 4 ? 0 : path->size() - 4);
+        for (char &c : ending)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const bool png = path->size() > 4 && ending == ".png";
+        if (!path->empty() && !png)
+            return std::string(option) + " draws PNG only: name the file .png, not " + *path;
+    }
+    return std::nullopt;
+}
+
 // Throws OutputError.
 Outputs openOutputs(const Options &options, const OutputTargets &targets, const Patch &patch,
-                    int64_t frames) {
+                    SampleFormat format, int64_t frames) {
     Outputs out;
     if (!options.nullOutput) {
-        const int64_t bytes = wavFileBytes(frames, options.format);
-        if (auto problem = spaceProblem(targets.sound, bytes))
+        const Container container = containerForPath(options.outputPath).value_or(Container::WAV);
+        const int64_t bytes = soundFileBytes(frames, container, format);
+        if (auto problem = sizeProblem(frames, container, format))
+            throw OutputError("cannot write " + options.outputPath + ": " + *problem);
+        if (auto problem = spaceProblem(stagingPath(targets.sound), bytes))
             throw OutputError(*problem);
-        out.wav =
-            std::make_unique<WavWriter>(targets.sound, patch.sampleRate, options.format, frames);
-        if (needsRf64(frames, options.format) && !options.quiet)
+        out.sound = std::make_unique<SoundWriter>(targets.sound, patch.sampleRate, format, frames,
+                                                  options.dither);
+        if (needsRf64(frames, container, format) && !options.quiet)
             reportStream(options) << "writing RF64: " << gigabytes(bytes)
                                   << " is more than a plain WAV file can hold (4.29 GB)\n";
     }
@@ -187,11 +220,6 @@ float mixScale(const Options &options, const PluginLibrary &library, const Loade
 
 int run(const Options &options) {
     std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
-    std::vector<PlannedOutput> outputs = plannedOutputs(options);
-    if (auto problem =
-            checkOutputs(outputs, {options.patchPath, options.midiPath, pluginPath}, options.force))
-        return fail(EXIT_BAD_PATCH, *problem);
-    const OutputTargets targets = targetsOf(outputs);
     if (options.pins) {
         PluginLibrary library(pluginPath);
         if (!library.isLoaded())
@@ -200,6 +228,13 @@ int run(const Options &options) {
         printPins(library, std::cout);
         return EXIT_OK;
     }
+    if (auto problem = outputNameProblem(options))
+        return fail(EXIT_USAGE, *problem);
+    std::vector<PlannedOutput> outputs = plannedOutputs(options);
+    if (auto problem =
+            checkOutputs(outputs, {options.patchPath, options.midiPath, pluginPath}, options.force))
+        return fail(EXIT_BAD_PATCH, *problem);
+    const OutputTargets targets = targetsOf(outputs);
 
     LoadedPatch loaded;
     try {
@@ -225,6 +260,14 @@ int run(const Options &options) {
     for (size_t n : schedule.dropped)
         std::cerr << "tarn-render: " << loaded.name << ": " << patch.notes[n].pointer
                   << ": dropped: every instance started a note within one sample of it\n";
+    std::string formatProblem;
+    const std::optional<SampleFormat> format =
+        options.nullOutput
+            ? options.format.value_or(SampleFormat::FLOAT32)
+            : formatFor(containerForPath(options.outputPath).value_or(Container::WAV),
+                        options.format, patch.sampleRate, formatProblem);
+    if (!format)
+        return fail(EXIT_USAGE, "cannot write " + options.outputPath + ": " + formatProblem);
     const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
     if (options.spectrumAtSeconds && *options.spectrumAtSeconds > seconds) {
         std::ostringstream message;
@@ -239,7 +282,7 @@ int run(const Options &options) {
 
     Outputs out;
     try {
-        out = openOutputs(options, targets, patch, schedule.totalSamples);
+        out = openOutputs(options, targets, patch, *format, schedule.totalSamples);
     } catch (const OutputError &e) {
         return fail(EXIT_OUTPUT, e.what());
     }
@@ -256,8 +299,8 @@ int run(const Options &options) {
             library, patch, schedule, scale,
             [&](const float *left, const float *right, int32_t count) {
                 meter.add(left, right, count);
-                if (out.wav)
-                    out.wav->write(left, right, count);
+                if (out.sound)
+                    out.sound->write(left, right, count);
                 if (keepSignal) {
                     signal.left.insert(signal.left.end(), left, left + count);
                     signal.right.insert(signal.right.end(), right, right + count);
@@ -278,8 +321,8 @@ int run(const Options &options) {
         return fail(EXIT_PLOT, e.what());
     }
     try {
-        if (out.wav)
-            out.wav->commit();
+        if (out.sound)
+            out.sound->commit();
         if (out.spectrogramPng)
             out.spectrogramPng->commit();
         if (out.spectrumPng)
@@ -289,8 +332,8 @@ int run(const Options &options) {
     }
     if (!options.quiet)
         printSummary(options, patch, out, renderSpeed(seconds, elapsed), meter);
-    if (out.wav) {
-        std::string warning = clipWarning(meter, options.format);
+    if (out.sound) {
+        std::string warning = clipWarning(meter, *format);
         if (!warning.empty())
             std::cerr << "tarn-render: " << warning << "\n";
     }

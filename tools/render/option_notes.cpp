@@ -26,8 +26,15 @@ std::vector<std::string> idleOptionNotes(const Options &options, const Patch &pa
         notes.push_back("--normalize replaces the patch's \"gain\"");
     if (options.normalizeDbfs && options.dryRun)
         notes.push_back("--normalize does nothing with --dry-run");
-    if (options.format != SampleFormat::FLOAT32 && !rendersWav)
-        notes.push_back("--format does nothing without a WAV file");
+    if (options.format && !rendersWav)
+        notes.push_back("--format does nothing without a sound file");
+    const std::optional<Container> container = containerForPath(options.outputPath);
+    if (options.format && rendersWav && container && isLossy(*container))
+        notes.push_back(std::string("--format does nothing for ") + containerName(*container) +
+                        ": the encoder takes the float render");
+    if (!options.dither && options.format != SampleFormat::PCM16)
+        notes.push_back("--no-dither does nothing without --format 16 (only 16-bit samples are "
+                        "dithered)");
     return notes;
 }
 

@@ -2,7 +2,8 @@
 // yet is compared by its directory's real path and its own name.
 #include "tools/render/output_guard.h"
 
-#include <cctype>
+#include "tools/render/sound_writer.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -15,58 +16,46 @@ namespace tarn::render {
 
 namespace {
 
-std::string lowerExtension(const std::string &path) {
-    size_t slash = path.rfind('/');
-    size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return "";
-    std::string extension = path.substr(dot + 1);
-    for (char &c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension;
-}
-
 bool startsWith(const std::string &bytes, size_t at, const char *text) {
     return bytes.compare(at, std::strlen(text), text) == 0;
 }
 
-// The signatures of each container tarn-render writes, by the extension that names it.
-bool holdsSoundOf(const std::string &extension, const std::string &b) {
-    if (extension == "flac")
+// The signatures of each container tarn-render writes.
+bool holdsSoundOf(Container container, const std::string &b) {
+    switch (container) {
+    case Container::FLAC:
         return startsWith(b, 0, "fLaC") || startsWith(b, 0, "ID3");
-    if (extension == "ogg" || extension == "opus")
+    case Container::OGG_VORBIS:
+    case Container::OPUS:
         return startsWith(b, 0, "OggS");
-    if (extension == "mp3")
+    case Container::MP3:
         return startsWith(b, 0, "ID3") ||
                (b.size() >= 2 && static_cast<unsigned char>(b[0]) == 0xFF &&
                 (static_cast<unsigned char>(b[1]) & 0xE0) == 0xE0);
-    if (extension == "aif" || extension == "aiff")
+    case Container::AIFF:
         return startsWith(b, 0, "FORM") && (startsWith(b, 8, "AIFF") || startsWith(b, 8, "AIFC"));
-    if (extension == "caf")
+    case Container::CAF:
         return startsWith(b, 0, "caff");
-    if (extension == "w64")
+    case Container::W64:
         return startsWith(b, 0, "riff\x2e\x91\xcf\x11");
+    case Container::WAV:
+        break;
+    }
     return (startsWith(b, 0, "RIFF") || startsWith(b, 0, "RF64") || startsWith(b, 0, "BW64")) &&
            startsWith(b, 8, "WAVE");
 }
 
-const char *kindName(const std::string &path, OutputKind kind) {
+Container containerOf(const std::string &path) {
+    return containerForPath(path).value_or(Container::WAV);
+}
+
+std::string kindName(const std::string &path, OutputKind kind) {
     if (kind == OutputKind::PNG)
         return "a PNG image";
-    const std::string extension = lowerExtension(path);
-    if (extension == "flac")
-        return "FLAC data";
-    if (extension == "ogg" || extension == "opus")
-        return "Ogg data";
-    if (extension == "mp3")
-        return "MP3 data";
-    if (extension == "aif" || extension == "aiff")
-        return "AIFF data";
-    if (extension == "caf")
-        return "CAF data";
-    if (extension == "w64")
-        return "Wave64 data";
-    return "WAV data (a RIFF or RF64 file)";
+    const Container container = containerOf(path);
+    if (container == Container::WAV)
+        return "WAV data (a RIFF or RF64 file)";
+    return std::string(containerName(container)) + " data";
 }
 
 std::string directoryOf(const std::string &path) {
@@ -133,7 +122,7 @@ std::optional<std::string> replacementProblem(const PlannedOutput &output, bool 
 bool holdsKindOf(const std::string &path, OutputKind kind, const std::string &firstBytes) {
     if (kind == OutputKind::PNG)
         return startsWith(firstBytes, 0, "\x89PNG\r\n\x1a\n");
-    return holdsSoundOf(lowerExtension(path), firstBytes);
+    return holdsSoundOf(containerOf(path), firstBytes);
 }
 
 std::optional<std::string> checkOutputs(std::vector<PlannedOutput> &outputs,
@@ -146,6 +135,7 @@ std::optional<std::string> checkOutputs(std::vector<PlannedOutput> &outputs,
     for (size_t i = 0; i < outputs.size(); ++i) {
         PlannedOutput &output = outputs[i];
         if (output.path == "-") {
+            output.target = output.path;
             if (output.kind != OutputKind::SOUND)
                 return std::string("refusing to write ") + output.role +
                        " to standard output (-): plots are written to files";

@@ -4,6 +4,7 @@
 #include "tools/render/model/list_settings.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -134,6 +135,27 @@ const BadRun BAD_RUNS[] = {
      "y.png twice: it is named as the spectrogram and as the spectrum"},
     {"TooManyFiles", {"@/p.json", "@/o.wav", "@/x.wav"}, ONE_NOTE, 1, "too many file names"},
     {"BadFormat", {"--format", "32", "@/o.wav"}, nullptr, 1, "--format expects float, 16 or 24"},
+    {"UnknownSoundExtension",
+     {"@/p.json", "@/o.jpg"},
+     ONE_NOTE,
+     1,
+     "o.jpg: a sound file's name ends in one of .wav, .w64, .aif, .aiff, .caf, "
+     ".flac, .ogg, .opus, .mp3"},
+    {"PlotThatIsNotPng",
+     {"--spectrogram", "@/s.jpg", "@/p.json", "@/o.wav"},
+     ONE_NOTE,
+     1,
+     "--spectrogram draws PNG only"},
+    {"FloatFlac",
+     {"--format", "float", "@/p.json", "@/o.flac"},
+     ONE_NOTE,
+     1,
+     "a FLAC file holds 16- or 24-bit samples, not float"},
+    {"OpusAtAnotherRate",
+     {"@/p.json", "@/o.opus"},
+     ONE_NOTE,
+     1,
+     "an Opus file holds 8000, 12000, 16000, 24000 or 48000 Hz, not the patch's 44100 Hz"},
     {"BadSpectrumTime",
      {"--spectrum-at", "soon", "@/o.wav"},
      nullptr,
@@ -386,6 +408,101 @@ TEST(RenderCli, DemoRendersOnRequest) {
     for (const char *png : {"demo.png", "spectrum.png"})
         EXPECT_EQ(readText(dir.path(png)).substr(0, 8), "\x89PNG\r\n\x1a\n") << png;
     EXPECT_EQ(dir.entries(), (std::set<std::string>{"demo.png", "demo.wav", "spectrum.png"}));
+}
+
+// Each container as libsndfile reads it back: format, channels, rate, length, and for the
+// lossless ones the samples of the float render within half an LSB (no dither: --no-dither).
+TEST(RenderCli, TheExtensionChoosesTheContainerAndLosslessOnesKeepTheSamples) {
+    ScratchDir dir;
+    dir.write("p.json", R"({"sample_rate": 48000, "duration": 0.5,
+                            "score": [{"start": 0.1, "length": 0.2, "pitch": "A3"}]})");
+    ASSERT_EQ(runProgram(TOOL, {"--quiet", dir.path("p.json"), dir.path("ref.wav")}, dir).exitCode,
+              0);
+    const WavData reference = readWav(dir.path("ref.wav"));
+    struct Case {
+        const char *name;
+        std::vector<std::string> options;
+        int format;
+        double step; // largest error against the float render; < 0: lossy, peak within 1 dB
+    };
+    const Case cases[] = {
+        {"o.W64", {}, SF_FORMAT_W64 | SF_FORMAT_FLOAT, 0.0},
+        {"o.aif", {"--format", "24"}, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 0.5 / 8388608},
+        {"o.aiff",
+         {"--format", "16", "--no-dither"},
+         SF_FORMAT_AIFF | SF_FORMAT_PCM_16,
+         0.5 / 32768},
+        {"o.caf", {}, SF_FORMAT_CAF | SF_FORMAT_FLOAT, 0.0},
+        {"o.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 0.5 / 8388608},
+        {"o.FLAC",
+         {"--format", "16", "--no-dither"},
+         SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+         0.5 / 32768},
+        {"o.ogg", {}, SF_FORMAT_OGG | SF_FORMAT_VORBIS, -1.0},
+        {"o.opus", {}, SF_FORMAT_OGG | SF_FORMAT_OPUS, -1.0},
+        {"o.mp3", {}, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, -1.0},
+    };
+    auto peakOf = [](const std::vector<float> &x) {
+        float peak = 0.0f;
+        for (float v : x)
+            peak = std::max(peak, std::fabs(v));
+        return peak;
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"--quiet", dir.path("p.json"), dir.path(c.name)});
+        ToolRun run = runProgram(TOOL, args, dir);
+        ASSERT_EQ(run.exitCode, 0) << c.name << run.err;
+        WavData sound = readWav(dir.path(c.name));
+        EXPECT_EQ(sound.format, c.format) << c.name;
+        EXPECT_EQ(sound.channels, 2) << c.name;
+        EXPECT_EQ(sound.sampleRate, 48000) << c.name;
+        if (c.step < 0.0) {
+            EXPECT_NEAR(sound.left.size(), reference.left.size(), 2048) << c.name;
+            EXPECT_NEAR(20 * std::log10(peakOf(sound.right) / peakOf(reference.right)), 0.0, 1.0)
+                << c.name;
+            continue;
+        }
+        ASSERT_EQ(sound.left.size(), reference.left.size()) << c.name;
+        double worst = 0.0;
+        for (size_t i = 0; i < sound.left.size(); ++i)
+            worst = std::max({worst, std::fabs(double(sound.left[i]) - reference.left[i]),
+                              std::fabs(double(sound.right[i]) - reference.right[i])});
+        EXPECT_LE(worst, c.step * (1 + 1e-6)) << c.name;
+    }
+}
+
+// "-": the WAV goes to standard output, here a pipe, and the report to standard error; nothing
+// is left in $TMPDIR, also when the reader quits early (exit 4).
+TEST(RenderCli, DashWritesTheWavToAPipeAndTheReportToStandardError) {
+    ScratchDir dir;
+    dir.write("p.json", R"({"duration": 1, "score": [{"start": 0, "length": 1, "pitch": "A4"}]})");
+    ASSERT_EQ(runProgram(TOOL, {"--quiet", dir.path("p.json"), dir.path("ref.wav")}, dir).exitCode,
+              0);
+    const std::vector<std::string> env = {"TMPDIR=" + dir.path("tmp"), "PATH=/usr/bin:/bin"};
+    ASSERT_EQ(::mkdir(dir.path("tmp").c_str(), 0700), 0);
+    ToolRun run = runProgram(
+        "/bin/sh",
+        {"-c", "cd " + dir.path("") + " && " + TOOL + " p.json - | cat > piped.wav && ls -A tmp"},
+        dir, env);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "") << "nothing left in $TMPDIR";
+    EXPECT_NE(run.err.find("wrote standard output (1 s, stereo, 44100 Hz)"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("right  peak"), std::string::npos) << run.err;
+    WavData piped = readWav(dir.path("piped.wav"));
+    EXPECT_EQ(piped.format, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT);
+    EXPECT_EQ(piped.right, readWav(dir.path("ref.wav")).right);
+
+    // 353 KB against a 64 KiB pipe: the writer is still writing when head has quit.
+    ToolRun early = runProgram(
+        "/bin/sh",
+        {"-c", "cd " + dir.path("") + " && (" + TOOL +
+                   " --quiet p.json -; echo $? > rc) | head -c 10 > /dev/null; cat rc; ls -A tmp"},
+        dir, env);
+    EXPECT_EQ(early.out, "4\n") << early.err;
+    EXPECT_NE(early.err.find("cannot write to standard output"), std::string::npos) << early.err;
+    ::rmdir(dir.path("tmp").c_str());
 }
 
 TEST(RenderCli, WritesTheRequestedFormatAndLengthOrNothingWithNull) {
