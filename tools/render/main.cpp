@@ -228,13 +228,14 @@ int run(const Options &options) {
         printPins(library, std::cout);
         return EXIT_OK;
     }
-    if (auto problem = outputNameProblem(options))
-        return fail(EXIT_USAGE, *problem);
+    // Files that must be kept come first; a name that says no container, after.
     std::vector<PlannedOutput> outputs = plannedOutputs(options);
     if (auto problem =
             checkOutputs(outputs, {options.patchPath, options.midiPath, pluginPath}, options.force))
         return fail(EXIT_BAD_PATCH, *problem);
     const OutputTargets targets = targetsOf(outputs);
+    if (auto problem = outputNameProblem(options))
+        return fail(EXIT_USAGE, *problem);
 
     LoadedPatch loaded;
     try {
