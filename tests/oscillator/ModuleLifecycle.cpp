@@ -1,6 +1,6 @@
 // The oscillator's life as a host sees it, through the built plug-in: which status change
-// starts a note, the wake-up and wind-down sequences (routine changes and output statuses at
-// their clocks), the countdown to sleep, and waking again with a new note.
+// starts a note, wake-up and wind-down (routine changes, output statuses at their clocks), the
+// countdown to sleep, waking with a new note, and the routine that SEProcessInfo names.
 #include "host/ModuleCallObserver.h"
 #include "support/oscillator_rig.h"
 
@@ -46,6 +46,12 @@ uintptr_t wordAt(const void *base, size_t offset) {
     return word;
 }
 
+int32_t int32At(const void *base, size_t offset) {
+    int32_t value;
+    std::memcpy(&value, static_cast<const unsigned char *>(base) + offset, 4);
+    return value;
+}
+
 // Asks for SEProcessInfo wherever a host may: after every call into the module (but close)
 // and while the module tells it of a new routine. Each answer, read by byte offset, must be
 // 1, the pair's size, the pair, 1002, and the pair the record's process_entry, adjustment 0.
@@ -75,9 +81,9 @@ private:
         const auto *info = reinterpret_cast<const void *>(
             record->dispatch_entry(record, MOD_GET_PROCESS_INFO, 0, 0, nullptr, 0.0f));
         ASSERT_NE(info, nullptr) << where;
-        EXPECT_EQ(static_cast<int32_t>(wordAt(info, 0)), 1) << where;
-        EXPECT_EQ(static_cast<int32_t>(wordAt(info, 4)), static_cast<int32_t>(2 * P)) << where;
-        EXPECT_EQ(static_cast<int32_t>(wordAt(info, 8 + P)), 1002) << where;
+        EXPECT_EQ(int32At(info, 0), 1) << where;
+        EXPECT_EQ(int32At(info, 4), static_cast<int32_t>(2 * P)) << where;
+        EXPECT_EQ(int32At(info, 8 + P), 1002) << where;
         const auto *pair = reinterpret_cast<const void *>(wordAt(info, 8));
         ASSERT_NE(pair, nullptr) << where;
         EXPECT_EQ(wordAt(pair, 0), reinterpret_cast<uintptr_t>(record->process_entry)) << where;
