@@ -67,6 +67,13 @@ public:
     // Renders `sampleCount` samples from position() on as full blocks where possible.
     void run(int32_t sampleCount);
 
+    // Where each instance's routine is read (at creation and after each HOST_PROCESS_CHANGED):
+    // the record's process_entry by default, or, when set, the address word of the pair that
+    // MOD_GET_PROCESS_INFO's answer points to, as a host may also find it. Set before
+    // makeInstance; instances made earlier keep the source they were made with.
+    void setRoutineFromProcessInfo(bool fromProcessInfo) { m_routine_from_info = fromProcessInfo; }
+    bool routineFromProcessInfo() const { return m_routine_from_info; }
+
     // Watches every call into the modules of this host and every request back; null for none.
     // The observer must outlive the host or be removed first.
     void setCallObserver(ModuleCallObserver *observer) { m_observer = observer; }
@@ -88,4 +95,5 @@ private:
     int32_t m_position = 0;
     std::vector<std::unique_ptr<HostedInstance>> m_instances;
     ModuleCallObserver *m_observer = nullptr;
+    bool m_routine_from_info = false;
 };

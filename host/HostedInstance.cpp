@@ -4,6 +4,7 @@
 #include "host/HostedInstance.h"
 
 #include "host/Host.h"
+#include "se_sdk2/SEProcessInfo.h"
 #include "se_sdk2/se_protocol.h"
 
 #include <algorithm>
@@ -107,9 +108,26 @@ bool HostedInstance::create(const PluginLibrary &library, int32_t index, int32_t
         return false;
     }
     registry().push_back(this);
-    m_process_entry = record->process_entry;
+    m_routine_from_info = m_host.routineFromProcessInfo();
+    m_process_entry = readRoutine();
     bindPins();
     return true;
+}
+
+SEProcessEntry HostedInstance::readRoutine() {
+    if (!m_routine_from_info) {
+        return m_record->process_entry;
+    }
+    const auto *info = reinterpret_cast<const SEProcessInfo *>(
+        dispatch(MOD_GET_PROCESS_INFO, 0, 0, nullptr, 0.0f));
+    // The pair is the routine's address word and an object adjustment, one pointer each.
+    if (!info || !info->process_function ||
+        info->function_size != static_cast<int32_t>(2 * sizeof(void *))) {
+        return nullptr; // no routine a host could call: nothing is rendered
+    }
+    SEProcessEntry routine;
+    std::memcpy(&routine, info->process_function, sizeof routine);
+    return routine;
 }
 
 void HostedInstance::bindPins() {
@@ -384,7 +402,7 @@ void HostedInstance::deliver(const SEEvent &event) {
 
 void HostedInstance::render(int32_t offset, int32_t count) {
     if (m_process_changed) {
-        m_process_entry = m_record->process_entry;
+        m_process_entry = readRoutine();
         m_process_changed = false;
     }
     const int32_t end = offset + count;

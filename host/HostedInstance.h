@@ -121,8 +121,9 @@ public:
     // asleep the host does not call the process routine and fills each DT_FSAMPLE output with
     // its last produced sample: the module announced its outputs static before asking to sleep.
     bool isAsleep() const { return m_asleep; }
-    // The routine the host calls: read from the record at creation and again before the next
-    // segment after each HOST_PROCESS_CHANGED, never otherwise.
+    // The routine the host calls: read at creation and again before the next segment after
+    // each HOST_PROCESS_CHANGED, never otherwise; from the record, or from the SEProcessInfo
+    // answer when the host was told so (Host::setRoutineFromProcessInfo).
     SEProcessEntry processEntry() const { return m_process_entry; }
     // Calls of the process routine so far.
     uint32_t processCallCount() const { return m_process_calls; }
@@ -138,6 +139,7 @@ private:
     // returned null.
     bool create(const PluginLibrary &library, int32_t index, int32_t kind);
     void bindPins();
+    SEProcessEntry readRoutine();
     bool isAudioInput(int32_t pin) const;
     void queueStatus(uint32_t stamp, int32_t pin, int32_t status);
 
@@ -162,6 +164,7 @@ private:
     bool m_asleep = false;
     bool m_process_changed = false;
     bool m_recording = true;
+    bool m_routine_from_info = false;
     SEProcessEntry m_process_entry = nullptr;
     uint32_t m_process_calls = 0;
     uint32_t m_late_events = 0;

@@ -6,8 +6,10 @@
 // whenever the DLL installs another routine (it says so with HOST_PROCESS_CHANGED).
 #include "host/pe/PeImage.h"
 #include "host/pe/windows_call.h"
+#include "se_sdk2/ProcessFunction.h"
 #include "se_sdk2/SEModuleProperties.h"
 #include "se_sdk2/SEModuleRecord.h"
+#include "se_sdk2/SEProcessInfo.h"
 #include "se_sdk2/se_protocol.h"
 
 #include <cstdio>
@@ -53,9 +55,9 @@ bool loaded() {
         }
         if (!dll.get_module_properties || !dll.make_module) {
             std::fprintf(stderr, "tarn-dll.so: cannot use %s: %s\n", path.c_str(),
-                         dll.image == nullptr         ? "out of memory"
-                         : !dll.image->isLoaded()     ? dll.image->error().c_str()
-                                                      : "it lacks getModuleProperties or makeModule");
+                         dll.image == nullptr     ? "out of memory"
+                         : !dll.image->isLoaded() ? dll.image->error().c_str()
+                                                  : "it lacks getModuleProperties or makeModule");
             delete dll.image;
             dll.image = nullptr;
         }
@@ -73,14 +75,24 @@ struct Entries {
     SEDispatchEntry dispatch;
     SEProcessEntry process; // the DLL's current routine
     SEEventEntry event;
-    HostCallback callback;  // the host's, or null
+    HostCallback callback; // the host's, or null
+    // What SEProcessInfo leads to: the record's process_entry (a proxy), adjustment 0. A map
+    // node's address stays put as others come and go, as a member's does.
+    ProcessFunction routine;
 };
 std::unordered_map<const void *, Entries> instances;
 // The host callback of the makeModule call under way, for calls before its record is known.
 HostCallback constructing = nullptr;
 
-uint32_t word(const void *p) { return windowsWord(p); }
-uint32_t word(int32_t v) { return static_cast<uint32_t>(v); }
+// The process-wide answer to MOD_GET_PROCESS_INFO; valid until the next one, as the DLL's is.
+SEProcessInfo processInfo;
+
+uint32_t word(const void *p) {
+    return windowsWord(p);
+}
+uint32_t word(int32_t v) {
+    return static_cast<uint32_t>(v);
+}
 
 Entries *entriesOf(const void *object) {
     auto it = instances.find(object);
@@ -90,14 +102,22 @@ Entries *entriesOf(const void *object) {
 intptr_t SE_CALL dispatchProxy(SEModuleRecord *record, int32_t opcode, int32_t index, int32_t value,
                                void *ptr, float opt) {
     const void *object = record->object;
-    const Entries *e = entriesOf(object);
+    Entries *e = entriesOf(object);
     if (e == nullptr) {
         return 0;
     }
-    const intptr_t result = static_cast<intptr_t>(
-        dll.image->call(reinterpret_cast<const void *>(e->dispatch),
-                        {word(record), word(opcode), word(index), word(value), word(ptr),
-                         windowsWord(opt)}));
+    if (opcode == MOD_GET_PROCESS_INFO) {
+        // The DLL's own answer leads to its member, which holds the raw Windows routine: a host
+        // calling that would run it with a 16-byte stack, our %fs and our x87 control word.
+        processInfo.version = SE_PROCESS_INFO_VERSION;
+        processInfo.function_size = static_cast<int32_t>(sizeof e->routine);
+        processInfo.process_function = &e->routine;
+        processInfo.host_constant = SE_PROCESS_INFO_CONSTANT;
+        return reinterpret_cast<intptr_t>(&processInfo);
+    }
+    const intptr_t result = static_cast<intptr_t>(dll.image->call(
+        reinterpret_cast<const void *>(e->dispatch),
+        {word(record), word(opcode), word(index), word(value), word(ptr), windowsWord(opt)}));
     if (opcode == MOD_CLOSE) {
         instances.erase(object); // the DLL's object has deleted itself
         if (instances.empty()) {
@@ -109,7 +129,8 @@ intptr_t SE_CALL dispatchProxy(SEModuleRecord *record, int32_t opcode, int32_t i
 
 // The process proxy. Its copies differ only in their address: each routine of the DLL gets
 // its own copy, so the record's entry changes exactly when the DLL's does, as a host may check.
-template <int N> void SE_CALL processProxy(void *object, int32_t bufferOffset, int32_t sampleCount) {
+template <int N>
+void SE_CALL processProxy(void *object, int32_t bufferOffset, int32_t sampleCount) {
     const Entries *e = entriesOf(object);
     if (e != nullptr && e->process != nullptr) {
         dll.image->call(reinterpret_cast<const void *>(e->process),
@@ -146,14 +167,14 @@ void SE_CALL eventProxy(void *object, SEEvent *event) {
 
 // Called by the DLL with its 4-byte alignment and Windows' x87 control word: realigns, and
 // gives the host its own control word for the length of the call.
-__attribute__((force_align_arg_pointer)) intptr_t SE_CALL
-callbackProxy(SEModuleRecord *record, int32_t opcode, int32_t index, int32_t value, void *ptr,
-              float opt) {
+__attribute__((force_align_arg_pointer)) intptr_t SE_CALL callbackProxy(
+    SEModuleRecord *record, int32_t opcode, int32_t index, int32_t value, void *ptr, float opt) {
     Entries *e = entriesOf(record->object);
     const HostCallback callback = e ? e->callback : constructing;
     if (e != nullptr && opcode == HOST_PROCESS_CHANGED) {
         e->process = record->process_entry;
         record->process_entry = proxyOf(e->process);
+        e->routine = ProcessFunction{record->process_entry, 0};
     }
     if (callback == nullptr) {
         return 0; // what the module's callHost answers itself when the host gave no callback
@@ -190,16 +211,18 @@ SE_EXPORT SEModuleRecord *SE_CALL makeModule(int32_t index, int32_t kind, HostCa
     if (record == nullptr) {
         return nullptr;
     }
+    const Entries *e;
     try {
-        instances[record->object] = Entries{record->dispatch_entry, record->process_entry,
-                                            record->event_entry, callback};
+        e = &(instances[record->object] =
+                  Entries{record->dispatch_entry, record->process_entry, record->event_entry,
+                          callback, ProcessFunction{proxyOf(record->process_entry), 0}});
     } catch (const std::bad_alloc &) {
         dll.image->call(reinterpret_cast<const void *>(record->dispatch_entry),
                         {word(record), word(MOD_CLOSE), 0, 0, 0, 0});
         return nullptr;
     }
     record->dispatch_entry = &dispatchProxy;
-    record->process_entry = proxyOf(record->process_entry);
+    record->process_entry = e->routine.address;
     record->event_entry = &eventProxy;
     return record;
 }

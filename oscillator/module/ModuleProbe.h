@@ -5,6 +5,27 @@
 
 #include "oscillator/module/Module.h"
 
+#include <cstddef>
+#include <cstdint>
+
+// The members a tool reads in a Module laid out by another compiler (tarn-validate on the
+// MinGW DLL through tarn-dll.so), numbered for a table of their byte offsets.
+enum class ModuleField : uint32_t {
+    CarrierPhase,
+    SpacingPhase,
+    CombPhase,
+    Level,
+    TwoOverSr,
+    Nyquist,
+    Cyclic,
+    Voice,
+    SwapOutputs,
+    Sign1,
+    Sign2,
+    Pool,
+    Count
+};
+
 // M is Module or const Module. Holds a reference: valid while the module lives.
 template <class M> class BasicModuleProbe {
 public:
@@ -44,6 +65,44 @@ public:
     auto &pool() const { return m.m_pool; }
     auto &vectorUnit() const { return m.m_vector_unit; }
     auto &sharesPool() const { return m.m_shares_pool; }
+
+    // Byte offset of `field` from the start of a Module, as this compiler lays it out; a
+    // constant, so that a compiler that cannot run here can still put it in a table.
+    // GCC and MinGW both accept offsetof on this non-standard-layout class (no virtual base).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+    static constexpr uint32_t offsetOf(ModuleField field) {
+        switch (field) {
+        case ModuleField::CarrierPhase:
+            return offsetof(Module, m_carrier_phase);
+        case ModuleField::SpacingPhase:
+            return offsetof(Module, m_spacing_phase);
+        case ModuleField::CombPhase:
+            return offsetof(Module, m_comb_phase);
+        case ModuleField::Level:
+            return offsetof(Module, m_level);
+        case ModuleField::TwoOverSr:
+            return offsetof(Module, m_two_over_sr);
+        case ModuleField::Nyquist:
+            return offsetof(Module, m_nyquist);
+        case ModuleField::Cyclic:
+            return offsetof(Module, m_cyclic);
+        case ModuleField::Voice:
+            return offsetof(Module, m_voice);
+        case ModuleField::SwapOutputs:
+            return offsetof(Module, m_swap_outputs);
+        case ModuleField::Sign1:
+            return offsetof(Module, m_sign1);
+        case ModuleField::Sign2:
+            return offsetof(Module, m_sign2);
+        case ModuleField::Pool:
+            return offsetof(Module, m_pool);
+        case ModuleField::Count:
+            break;
+        }
+        return 0;
+    }
+#pragma GCC diagnostic pop
 
 private:
     M &m;

@@ -1,11 +1,14 @@
 // The oscillator's life as a host sees it, through the built plug-in: which status change
-// starts a note, the wake-up and wind-down sequences (routine changes and output statuses at
-// their clocks), the countdown to sleep, and waking again with a new note.
+// starts a note, wake-up and wind-down (routine changes, output statuses at their clocks), the
+// countdown to sleep, waking with a new note, and the routine that SEProcessInfo names.
+#include "host/ModuleCallObserver.h"
 #include "support/oscillator_rig.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -35,7 +38,110 @@ int32_t countOf(const std::vector<HostCall> &calls, const HostCall &wanted) {
     return n;
 }
 
+constexpr size_t P = sizeof(void *); // 4 on the 32-bit builds, where these are the wire offsets
+
+uintptr_t wordAt(const void *base, size_t offset) {
+    uintptr_t word = 0;
+    std::memcpy(&word, static_cast<const unsigned char *>(base) + offset, P);
+    return word;
+}
+
+int32_t int32At(const void *base, size_t offset) {
+    int32_t value;
+    std::memcpy(&value, static_cast<const unsigned char *>(base) + offset, 4);
+    return value;
+}
+
+// Asks for SEProcessInfo wherever a host may: after every call into the module (but close)
+// and while the module tells it of a new routine. Each answer, read by byte offset, must be
+// 1, the pair's size, the pair, 1002, and the pair the record's process_entry, adjustment 0.
+class ProcessInfoWatch : public ModuleCallObserver {
+public:
+    void beforeCall(HostedInstance &, const ModuleCall &) override {}
+    void afterCall(HostedInstance &instance, const ModuleCall &call) override {
+        if (!(call.kind == MODULE_CALL_DISPATCH && call.opcode == MOD_CLOSE)) {
+            check(instance.record(), "after a call of kind " + std::to_string(call.kind));
+        }
+    }
+    void onRequest(HostedInstance &instance, const HostRequest &request) override {
+        if (request.opcode == HOST_PROCESS_CHANGED) {
+            ++m_changes;
+            check(instance.record(), "in HOST_PROCESS_CHANGED");
+        }
+    }
+    int32_t changes() const { return m_changes; }
+    int32_t checks() const { return m_checks; }
+
+private:
+    void check(SEModuleRecord *record, const std::string &where) {
+        if (!record) {
+            return;
+        }
+        ++m_checks;
+        const auto *info = reinterpret_cast<const void *>(
+            record->dispatch_entry(record, MOD_GET_PROCESS_INFO, 0, 0, nullptr, 0.0f));
+        ASSERT_NE(info, nullptr) << where;
+        EXPECT_EQ(int32At(info, 0), 1) << where;
+        EXPECT_EQ(int32At(info, 4), static_cast<int32_t>(2 * P)) << where;
+        EXPECT_EQ(int32At(info, 8 + P), 1002) << where;
+        const auto *pair = reinterpret_cast<const void *>(wordAt(info, 8));
+        ASSERT_NE(pair, nullptr) << where;
+        EXPECT_EQ(wordAt(pair, 0), reinterpret_cast<uintptr_t>(record->process_entry)) << where;
+        EXPECT_EQ(wordAt(pair, P), 0u) << where;
+    }
+    int32_t m_changes = 0;
+    int32_t m_checks = 0;
+};
+
+// A note, the wind-down to sleep and a note in mid-block that wakes it: every routine the
+// module installs. Answers both outputs of every block, one after the other.
+std::vector<float> playEveryRoutine(bool routineFromProcessInfo, ProcessInfoWatch &watch) {
+    Host host(tarnPlugin(), 44100.0f, 64);
+    host.setRoutineFromProcessInfo(routineFromProcessInfo);
+    host.setCallObserver(&watch);
+    startNewGeneration(host);
+    HostedInstance *voice = openVoice(host, VoiceSettings{});
+    std::vector<float> out;
+    if (!voice) {
+        ADD_FAILURE() << "no voice";
+        return out;
+    }
+    for (int32_t block = 0; block < 24; ++block) {
+        if (block == 0 || block == 20) {
+            startNote(*voice, block == 0 ? 3 : 29);
+        } else if (block == 4) {
+            voice->setInput(PIN_GATE, 11, 0.0f);
+        }
+        host.run(64);
+        for (int32_t pin : {PIN_OUTPUTL, PIN_OUTPUTR}) {
+            out.insert(out.end(), voice->output(pin), voice->output(pin) + 64);
+        }
+    }
+    EXPECT_GT(voice->processCallCount(), 10u); // 12: asleep in blocks 8 to 19
+    EXPECT_FALSE(voice->isAsleep());
+    host.setCallObserver(nullptr);
+    return out;
+}
+
 } // namespace
+
+TEST_F(ModuleLifecycle, ProcessInfoNamesTheRecordsRoutineAndAHostMayRunIt) {
+    ProcessInfoWatch byRecord, byInfo;
+    const std::vector<float> expected = playEveryRoutine(false, byRecord);
+    const std::vector<float> seen = playEveryRoutine(true, byInfo);
+    // open installs renderBlock, the closed gate renderCountdown, the new note renderBlock.
+    EXPECT_EQ(byRecord.changes(), 3);
+    EXPECT_EQ(byInfo.changes(), 3);
+    EXPECT_GT(byRecord.checks(), 30);
+    ASSERT_EQ(seen.size(), expected.size());
+    int32_t sounding = 0, differing = 0;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        sounding += expected[i] != 0.0f;
+        differing += std::memcmp(&seen[i], &expected[i], sizeof(float)) != 0;
+    }
+    EXPECT_GT(sounding, 400); // 489 of 3072: blocks 0 to 4 and 20 to 23
+    EXPECT_EQ(differing, 0) << "of " << seen.size() << " samples";
+}
 
 TEST_F(ModuleLifecycle, SyncAboveOneTenthStartsANote) {
     // With "alternate" 1 the first note of a generation swaps the outputs and the second does

@@ -24,8 +24,9 @@ struct ScenarioOptions {
     int length = LENGTH_CI;          // LENGTH_*
     double call_limit_seconds = 120; // one call into the module, at most
     double scenario_limit_seconds = 1800;
-    // --opaque: the module's memory is laid out by another compiler (the Windows DLL through
-    // its loader), so no check reads its members; everything else is checked as usual.
+    // --opaque: the module's memory is laid out by a compiler whose offsets this build does not
+    // know, so no check reads its members; everything else is checked as usual. (MinGW's, for
+    // tarn.dll, it knows: --mingw-layout.)
     bool opaque = false;
 };
 

@@ -1,6 +1,7 @@
 // tarn-validate: drives a plug-in through its two exports and its records in every scenario,
 // each in a child process of its own, and prints one result line per scenario. Exit status 0
 // when every scenario passed, 1 when any failed, 2 for a usage error.
+#include "tools/validate/module_layout.h"
 #include "tools/validate/scenario_runner.h"
 
 #include <cstdio>
@@ -14,7 +15,8 @@ namespace {
 void usage(FILE *out) {
     std::fprintf(out,
                  "usage: tarn-validate [--quick | --long] [--seed N] [--scenario NAME]...\n"
-                 "                     [--plugin PATH] [--opaque] [--call-limit SECONDS] [--list]\n"
+                 "                     [--plugin PATH] [--opaque | --mingw-layout]\n"
+                 "                     [--call-limit SECONDS] [--list]\n"
                  "  --quick      every scenario at its short length\n"
                  "  --long       every scenario at its release length\n"
                  "               (neither: the CI length)\n"
@@ -22,9 +24,11 @@ void usage(FILE *out) {
                  "  --scenario   run only the named scenario (repeatable)\n"
                  "  --plugin     the shared object to validate (default: tarn.so beside this\n"
                  "               program)\n"
-                 "  --opaque     never read the module's members (its layout is another\n"
-                 "               compiler's, as with tarn-dll.so); the voice-table and state\n"
-                 "               checks are off\n"
+                 "  --opaque     never read the module's members (their layout is unknown);\n"
+                 "               the voice-table and state checks are off\n"
+                 "  --mingw-layout\n"
+                 "               read the members where MinGW lays them out (tarn.dll through\n"
+                 "               tarn-dll.so); only in a 32-bit build beside a Windows tree\n"
                  "  --call-limit the watchdog's limit on one call into the module (default 120)\n"
                  "  --list       list the scenarios and exit\n");
 }
@@ -67,6 +71,12 @@ int main(int argc, char **argv) {
             options.plugin = argv[++i];
         } else if (arg == "--opaque") {
             options.opaque = true;
+        } else if (arg == "--mingw-layout") {
+            if (!useMingwLayout()) {
+                std::fprintf(stderr, "tarn-validate: --mingw-layout: this build has no MinGW "
+                                     "layout table (only the 32-bit build with a Windows tree)\n");
+                return 2;
+            }
         } else if (arg == "--call-limit" && hasValue) {
             options.call_limit_seconds = std::atof(argv[++i]);
         } else if (arg == "--list") {

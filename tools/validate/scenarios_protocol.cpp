@@ -77,8 +77,17 @@ void checkRecord(ScenarioContext &context, HostedInstance &instance) {
     const auto *info = reinterpret_cast<const SEProcessInfo *>(
         instance.dispatch(MOD_GET_PROCESS_INFO, 0, 0, nullptr, 0.0f));
     if (!info || info->version != SE_PROCESS_INFO_VERSION ||
-        info->host_constant != SE_PROCESS_INFO_CONSTANT || !info->process_function) {
+        info->host_constant != SE_PROCESS_INFO_CONSTANT || !info->process_function ||
+        info->function_size != static_cast<int32_t>(2 * sizeof(void *))) {
         context.checker().fail("record", "MOD_GET_PROCESS_INFO answered a wrong record");
+    } else {
+        // The pair's address word is the routine a host may run instead of process_entry.
+        SEProcessEntry routine;
+        std::memcpy(&routine, info->process_function, sizeof routine);
+        if (routine != record->process_entry) {
+            context.checker().fail("record", "MOD_GET_PROCESS_INFO names another routine than "
+                                             "the record's process_entry");
+        }
     }
     int32_t outputs = 0;
     for (int32_t p = 0; p < instance.pinCount(); ++p) {

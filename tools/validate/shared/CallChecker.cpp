@@ -159,7 +159,7 @@ void CallChecker::beforeCall(HostedInstance &instance, const ModuleCall &call) {
     m_in_close = call.kind == MODULE_CALL_DISPATCH && call.opcode == MOD_CLOSE;
     m_was_open = instance.isOpen();
     if (m_oscillator_state && call.kind != MODULE_CALL_MAKE && instance.record()) {
-        m_comb_phase_before = ConstModuleProbe(*tarnModule(instance.record())).combPhase();
+        m_comb_phase_before = ModuleView(instance.record()).combPhase();
     }
     m_stray_before = HostedInstance::strayRequestCount();
     if (call.kind != MODULE_CALL_MAKE && m_host) {
@@ -311,7 +311,7 @@ void CallChecker::checkOscillatorState(HostedInstance &instance, const ModuleCal
     if (!instance.isOpen()) {
         return; // open gives the state its first values
     }
-    const ConstModuleProbe m(*tarnModule(instance.record()));
+    const ModuleView m(instance.record());
     const struct {
         const char *name;
         double value;

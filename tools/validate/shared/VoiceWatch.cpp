@@ -23,7 +23,7 @@ void VoiceWatch::afterCall(HostedInstance &instance, const ModuleCall &call) {
         }
         const VoiceModel::Voice voice = m_model.construct();
         m_voices[&instance] = voice;
-        if (ConstModuleProbe(*tarnModule(instance.record())).voice() != voice.slot) {
+        if (ModuleView(instance.record()).voice() != voice.slot) {
             fail("%s", "a new instance took another slot than its generation's next");
         }
     } else if (call.kind == MODULE_CALL_DISPATCH && call.opcode == MOD_CLOSE) {
@@ -49,7 +49,7 @@ void VoiceWatch::noteEvent(HostedInstance &instance, const SEEvent &event) {
         if (sync > 0.1f) {
             m_model.noteOn(it->second, instance.pin(m_poly)->list_value);
             // The placement of this note follows the alternation state just flipped.
-            const ConstModuleProbe module(*tarnModule(instance.record()));
+            const ModuleView module(instance.record());
             const VoiceModel::Generation &g = m_model.generation(it->second.generation);
             const int16_t alternate = instance.pin(m_alternate)->list_value;
             bool swap = false;
@@ -73,7 +73,7 @@ void VoiceWatch::noteEvent(HostedInstance &instance, const SEEvent &event) {
 void VoiceWatch::compareAll() {
     std::map<int32_t, const VoicePool *> pools;
     for (const auto &entry : m_voices) {
-        const ConstModuleProbe module(*tarnModule(entry.first->record()));
+        const ModuleView module(entry.first->record());
         const VoicePool *pool = module.pool();
         auto known = pools.find(entry.second.generation);
         if (known == pools.end()) {

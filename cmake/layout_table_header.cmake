@@ -1,0 +1,40 @@
+# cmake -DINPUT=table.bin -DOUTPUT=header.h -P layout_table_header.cmake: the little-endian
+# 32-bit words of a layout table (objcopy's raw copy of the object's .tarnlay section) as the
+# C++ array MINGW_MODULE_LAYOUT. The header is rewritten only when its text changes.
+file(READ ${INPUT} hex HEX)
+string(LENGTH "${hex}" digits)
+math(EXPR remainder "${digits} % 8")
+if(digits EQUAL 0 OR NOT remainder EQUAL 0)
+    message(FATAL_ERROR "${INPUT}: ${digits} hex digits, not a whole number of 32-bit words")
+endif()
+function(word_at index result)
+    math(EXPR at "${index} * 8")
+    string(SUBSTRING "${hex}" ${at} 8 w)
+    string(SUBSTRING "${w}" 0 2 b0)
+    string(SUBSTRING "${w}" 2 2 b1)
+    string(SUBSTRING "${w}" 4 2 b2)
+    string(SUBSTRING "${w}" 6 2 b3)
+    set(${result} "0x${b3}${b2}${b1}${b0}" PARENT_SCOPE)
+endfunction()
+# The section is padded to its alignment: the table's second word gives its own length.
+math(EXPR available "${digits} / 8")
+if(available LESS 2)
+    message(FATAL_ERROR "${INPUT}: ${available} word(s), too short for a layout table")
+endif()
+word_at(1 length)
+math(EXPR words "${length}" OUTPUT_FORMAT DECIMAL)
+if(words LESS 2 OR words GREATER available)
+    message(FATAL_ERROR "${INPUT}: the table claims ${words} words of ${available}")
+endif()
+math(EXPR last "${words} - 1")
+set(values "")
+foreach(i RANGE 0 ${last})
+    word_at(${i} w)
+    string(APPEND values "    ${w},\n")
+endforeach()
+file(WRITE ${OUTPUT}.new
+     "// Generated from the Windows tree's layout object (${words} words); not to be edited.\n"
+     "#pragma once\n\n#include <array>\n#include <cstdint>\n\n"
+     "constexpr std::array<uint32_t, ${words}> MINGW_MODULE_LAYOUT = {{\n${values}}};\n")
+configure_file(${OUTPUT}.new ${OUTPUT} COPYONLY)
+file(REMOVE ${OUTPUT}.new)
