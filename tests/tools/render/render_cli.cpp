@@ -415,6 +415,7 @@ TEST(RenderCli, DemoRendersOnRequest) {
 TEST(RenderCli, TheExtensionChoosesTheContainerAndLosslessOnesKeepTheSamples) {
     ScratchDir dir;
     dir.write("p.json", R"({"sample_rate": 48000, "duration": 0.5,
+                            "defaults": {"combphase": 0.25},
                             "score": [{"start": 0.1, "length": 0.2, "pitch": "A3"}]})");
     ASSERT_EQ(runProgram(TOOL, {"--quiet", dir.path("p.json"), dir.path("ref.wav")}, dir).exitCode,
               0);
