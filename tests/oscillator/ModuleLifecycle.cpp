@@ -3,6 +3,7 @@
 // countdown to sleep, waking with a new note, and the routine that SEProcessInfo names.
 #include "host/ModuleCallObserver.h"
 #include "support/oscillator_rig.h"
+#include "support/record_access.h"
 
 #include <gtest/gtest.h>
 
@@ -40,18 +41,6 @@ int32_t countOf(const std::vector<HostCall> &calls, const HostCall &wanted) {
 
 constexpr size_t P = sizeof(void *); // 4 on the 32-bit builds, where these are the wire offsets
 
-uintptr_t wordAt(const void *base, size_t offset) {
-    uintptr_t word = 0;
-    std::memcpy(&word, static_cast<const unsigned char *>(base) + offset, P);
-    return word;
-}
-
-int32_t int32At(const void *base, size_t offset) {
-    int32_t value;
-    std::memcpy(&value, static_cast<const unsigned char *>(base) + offset, 4);
-    return value;
-}
-
 // Asks for SEProcessInfo wherever a host may: after every call into the module (but close)
 // and while the module tells it of a new routine. Each answer, read by byte offset, must be
 // 1, the pair's size, the pair, 1002, and the pair the record's process_entry, adjustment 0.
@@ -81,13 +70,13 @@ private:
         const auto *info = reinterpret_cast<const void *>(
             record->dispatch_entry(record, MOD_GET_PROCESS_INFO, 0, 0, nullptr, 0.0f));
         ASSERT_NE(info, nullptr) << where;
-        EXPECT_EQ(int32At(info, 0), 1) << where;
-        EXPECT_EQ(int32At(info, 4), static_cast<int32_t>(2 * P)) << where;
-        EXPECT_EQ(int32At(info, 8 + P), 1002) << where;
-        const auto *pair = reinterpret_cast<const void *>(wordAt(info, 8));
+        EXPECT_EQ(readAt<int32_t>(info, 0), 1) << where;
+        EXPECT_EQ(readAt<int32_t>(info, 4), static_cast<int32_t>(2 * P)) << where;
+        EXPECT_EQ(readAt<int32_t>(info, 8 + P), 1002) << where;
+        const auto *pair = reinterpret_cast<const void *>(readAt<uintptr_t>(info, 8));
         ASSERT_NE(pair, nullptr) << where;
-        EXPECT_EQ(wordAt(pair, 0), reinterpret_cast<uintptr_t>(record->process_entry)) << where;
-        EXPECT_EQ(wordAt(pair, P), 0u) << where;
+        EXPECT_EQ(readAt<uintptr_t>(pair, 0), reinterpret_cast<uintptr_t>(record->process_entry)) << where;
+        EXPECT_EQ(readAt<uintptr_t>(pair, P), 0u) << where;
     }
     int32_t m_changes = 0;
     int32_t m_checks = 0;
