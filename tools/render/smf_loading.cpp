@@ -58,7 +58,9 @@ std::string complaints(const std::string &bytes) {
         return "cannot examine the file (no pipe)";
     const pid_t pid = ::fork();
     if (pid == 0) {
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        // A crash handler inherited from the parent (libFuzzer's, a debugger's) would turn
+        // libsmf's assertion into an exit status; the default action is the complaint.
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL})
             std::signal(signal, SIG_DFL);
         ::close(pipeEnds[0]);
         int quiet = ::open("/dev/null", O_WRONLY);
@@ -86,7 +88,7 @@ std::string complaints(const std::string &bytes) {
         return "cannot examine the file (no process)";
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFSIGNALED(status))
+    if (WIFSIGNALED(status) || (WEXITSTATUS(status) != 0 && text.empty()))
         return "libsmf stopped on it" + (text.empty() ? std::string() : " (" + text + ")") +
                "; expected events that end with an End of Track";
     return text;
@@ -104,6 +106,61 @@ std::string headerProblem(const std::string &bytes) {
         return "byte 8: expected format 0 or 1, got " + std::to_string(format);
     if (bigEndian(bytes, 12, 1) & 0x80)
         return "byte 12: expected a division in ticks per quarter note, got SMPTE frames";
+    if (bigEndian(bytes, 12, 2) == 0)
+        return "byte 12: expected a division of 1 or more ticks per quarter note, got 0";
+    return "";
+}
+
+// Reads a variable-length quantity (at most 4 bytes) at `at`, moving `at` past it.
+bool readVlq(const std::string &bytes, size_t end, size_t &at, uint32_t &x) {
+    x = 0;
+    for (int n = 0; n < 4 && at < end; ++n) {
+        const auto b = static_cast<unsigned char>(bytes[at++]);
+        x = (x << 7) | (b & 0x7F);
+        if (!(b & 0x80))
+            return true;
+    }
+    return false;
+}
+
+// The first tempo event in the events [at, end) of one track that libsmf would ignore with
+// a mere warning (a tempo of 0) or read past (a length other than 3). The walk stops, finding
+// nothing, wherever the events are malformed: libsmf names those itself.
+// `problemAt` is set to the event's offset.
+std::string tempoProblem(const std::string &bytes, size_t at, size_t end, size_t &problemAt) {
+    unsigned status = 0; // running status; meta and system exclusive events cancel it
+    while (at < end) {
+        uint32_t delta = 0, length = 0;
+        if (!readVlq(bytes, end, at, delta) || at >= end)
+            return "";
+        const size_t eventAt = at;
+        const auto first = static_cast<unsigned char>(bytes[at]);
+        if (first == 0xFF || first == 0xF0 || first == 0xF7) {
+            const bool meta = first == 0xFF;
+            if (meta && at + 1 >= end)
+                return "";
+            const auto type = meta ? static_cast<unsigned char>(bytes[at + 1]) : 0;
+            at += meta ? 2 : 1;
+            if (!readVlq(bytes, end, at, length) || length > end - at)
+                return "";
+            problemAt = eventAt;
+            if (meta && type == 0x51 && length != 3)
+                return "expected a tempo of 3 bytes, got " + std::to_string(length);
+            if (meta && type == 0x51 && bigEndian(bytes, at, 3) == 0)
+                return "expected a tempo of 1 or more microseconds per quarter note, got 0";
+            at += length;
+            status = 0;
+            continue;
+        }
+        if (first & 0x80) {
+            status = first;
+            ++at;
+        }
+        if (status == 0 || status >= 0xF0)
+            return "";
+        const unsigned kind = status & 0xF0;
+        at += kind == 0xC0 || kind == 0xD0 ? 1 : 2; // program change, channel pressure: 1 byte
+    }
     return "";
 }
 
@@ -124,6 +181,12 @@ std::string smfProblem(const std::string &bytes) {
         if (length > bytes.size() - at - CHUNK_HEADER_BYTES)
             return where + ": expected " + std::to_string(length) + " bytes of events, got " +
                    std::to_string(bytes.size() - at - CHUNK_HEADER_BYTES);
+        const size_t events = at + CHUNK_HEADER_BYTES;
+        size_t eventAt = 0;
+        if (std::string problem = tempoProblem(bytes, events, events + length, eventAt);
+            !problem.empty())
+            return "byte " + std::to_string(eventAt) + ": track " + std::to_string(t) + ": " +
+                   problem;
         std::string alone = bytes.substr(0, HEADER_BYTES);
         alone[9] = 0;  // format 0
         alone[10] = 0; // one track

@@ -4,12 +4,13 @@
 
 #include "tools/render/errors.h"
 #include "tools/render/model/embedded_texts.h"
-#include "tools/render/model/json_duplicates.h"
+#include "tools/render/model/json_text_check.h"
 #include "tools/render/model/pin_units.h"
 #include "tools/render/model/pitch.h"
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <sstream>
 
 namespace tarn::render {
@@ -49,18 +50,18 @@ std::string formatNumber(double x) {
     return out.str();
 }
 
-[[noreturn]] void throwMalformed(const std::string &text, const std::string &fileName,
-                                 const json::parse_error &error) {
-    // error.byte counts from 1 and points at the character that could not be read.
-    size_t end = std::min<size_t>(error.byte == 0 ? 0 : error.byte - 1, text.size());
+// "FILE:LINE:COLUMN: message" or "FILE: /pointer: message".
+[[noreturn]] void throwTextProblem(const std::string &text, const std::string &fileName,
+                                   const JsonTextProblem &problem) {
+    if (problem.atPointer)
+        throw PatchError(fileName + ": " + (problem.pointer.empty() ? "/" : problem.pointer) +
+                         ": " + problem.message);
+    size_t end = std::min(problem.byte, text.size());
     size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + end, '\n'));
     size_t lineStart = text.rfind('\n', end == 0 ? 0 : end - 1);
     size_t column = lineStart == std::string::npos || end == 0 ? end + 1 : end - lineStart;
-    std::string what = error.what();
-    size_t colon = what.find(": ");
-    std::string detail = colon == std::string::npos ? what : what.substr(colon + 2);
-    throw PatchError(fileName + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                     ": malformed JSON: " + detail);
+    throw PatchError(fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+                     problem.message);
 }
 
 struct ControlValue {
@@ -191,14 +192,9 @@ const JsonSchema &patchSchema() {
 }
 
 Patch parsePatch(const std::string &text, const std::string &fileName, const MidiScore *midi) {
-    json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::parse_error &error) {
-        throwMalformed(text, fileName, error);
-    }
-    if (auto duplicate = findDuplicateKey(text))
-        throw PatchError(fileName + ": " + *duplicate + ": expected each key once, got it twice");
+    if (std::optional<JsonTextProblem> problem = checkJsonText(text))
+        throwTextProblem(text, fileName, *problem);
+    const json document = json::parse(text);
     std::vector<SchemaError> errors = patchSchema().validate(document);
     if (!errors.empty()) {
         std::string message;
