@@ -201,6 +201,9 @@ Patch parsePatch(const std::string &text, const std::string &fileName, const Mid
         for (const SchemaError &e : errors)
             message += (message.empty() ? "" : "\n") + fileName + ": " +
                        (e.pointer.empty() ? "/" : e.pointer) + ": " + e.message;
+        if (errors.size() == MAX_SCHEMA_ERRORS)
+            message += "\n" + fileName + ": stopped after " + std::to_string(MAX_SCHEMA_ERRORS) +
+                       " problems";
         throw PatchError(message);
     }
 

@@ -160,6 +160,20 @@ TEST(PatchParser, ReportsAllSchemaProblemsAtOnceOneLineEach) {
     EXPECT_EQ(pointers, expected) << error;
 }
 
+TEST(PatchParser, ListsTheFirstHundredSchemaProblemsOfAFloodAndSaysItStopped) {
+    std::string score;
+    for (int i = 0; i < 5000; ++i)
+        score += (i ? "," : "") + std::string("1");
+    const std::string error = errorOf("{\"score\": [" + score + "]}");
+    std::istringstream lines(error);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);)
+        all.push_back(line);
+    ASSERT_EQ(all.size(), 101u) << error.substr(0, 500);
+    EXPECT_EQ(all[99].substr(0, 19), "p.json: /score/99: ");
+    EXPECT_EQ(all[100], "p.json: stopped after 100 problems");
+}
+
 TEST(PatchParser, DemoPatchTheDocumentedExampleAndTheGuidePatchesAreValid) {
     Patch demo = parsePatch(DEMO_PATCH_TEXT, "demo");
     EXPECT_GE(demo.notes.size(), 4u);
