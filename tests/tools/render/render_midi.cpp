@@ -167,6 +167,16 @@ const BadMidi BAD_MIDI[] = {
      header(1, 2) + NOTE + track(event(0, {0xFF, 0x51, 0x01, 0x10})),
      {},
      "byte 44: track 2: expected a tempo of 3 bytes, got 1"},
+    {"TracksTimesEventsBeyondWhatLibsmfReadsInASecond",
+     header(1, 9000) + NOTE +
+         [] {
+             Bytes empty;
+             for (int t = 1; t < 9000; ++t)
+                 empty += track("");
+             return empty;
+         }(),
+     {},
+     "byte 10: expected tracks times events of at most 67108864, got 9000 tracks of 9002 events"},
     {"MissingTrack",
      header(1, 2) + NOTE,
      {},

@@ -26,8 +26,13 @@ constexpr int16_t CYCLIC_OFF = 1;
 class Problems {
 public:
     explicit Problems(const std::string &fileName) : m_file(fileName) {}
+    // Past MAX_SCHEMA_ERRORS problems only the count grows, as for the schema's.
     void add(const std::string &pointer, const std::string &message) {
-        m_text << m_file << ": " << (pointer.empty() ? "/" : pointer) << ": " << message << "\n";
+        if (m_count < MAX_SCHEMA_ERRORS)
+            m_text << m_file << ": " << (pointer.empty() ? "/" : pointer) << ": " << message
+                   << "\n";
+        else if (m_count == MAX_SCHEMA_ERRORS)
+            m_text << m_file << ": stopped after " << MAX_SCHEMA_ERRORS << " problems\n";
         ++m_count;
     }
     void throwIfAny() const {
@@ -41,7 +46,7 @@ public:
 private:
     std::string m_file;
     std::ostringstream m_text;
-    int m_count = 0;
+    size_t m_count = 0;
 };
 
 std::string formatNumber(double x) {
@@ -170,9 +175,12 @@ std::vector<ScoreEntry> scoreEntries(const json &document, const MidiScore *midi
         return entries;
     }
     for (const MidiNote &note : midi->notes) {
-        // A note-off on its note-on's tick still plays one sample.
+        // A note-off on its note-on's tick still plays one sample: up to the sample after the
+        // one nearest its start, which 1 / sampleRate alone misses when the start rounds up.
+        const double nextSample =
+            static_cast<double>(std::llround(note.startSeconds * sampleRate) + 1) / sampleRate;
         json entry = {{"start", note.startSeconds},
-                      {"length", std::max(note.lengthSeconds, 1.0 / sampleRate)},
+                      {"length", std::max(note.lengthSeconds, nextSample - note.startSeconds)},
                       {"pitch", note.key},
                       {"velocity", {{"midi", note.velocity}}}};
         std::ostringstream where;

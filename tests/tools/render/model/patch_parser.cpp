@@ -174,6 +174,24 @@ TEST(PatchParser, ListsTheFirstHundredSchemaProblemsOfAFloodAndSaysItStopped) {
     EXPECT_EQ(all[100], "p.json: stopped after 100 problems");
 }
 
+TEST(PatchParser, AMidiNoteEndedOnItsOwnTickPlaysOneSampleWhereverItStarts) {
+    // At 480 ticks per quarter and 120 bpm a tick is 45.9375 samples, so every 8th tick starts
+    // half-way between two samples.
+    MidiScore midi{"m.mid", {}};
+    for (int tick = 0; tick < 64; ++tick) {
+        MidiNote note;
+        note.startSeconds = tick / 960.0;
+        note.number = tick + 1;
+        midi.notes.push_back(note);
+    }
+    const Patch patch = parsePatch(R"({"voices": 24})", "p.json", &midi);
+    ASSERT_EQ(patch.notes.size(), 64u);
+    for (const PatchNote &note : patch.notes)
+        EXPECT_EQ(sampleAt(note.startSeconds + note.lengthSeconds, patch.sampleRate),
+                  sampleAt(note.startSeconds, patch.sampleRate) + 1)
+            << note.pointer;
+}
+
 TEST(PatchParser, DemoPatchTheDocumentedExampleAndTheGuidePatchesAreValid) {
     Patch demo = parsePatch(DEMO_PATCH_TEXT, "demo");
     EXPECT_GE(demo.notes.size(), 4u);
