@@ -2,7 +2,10 @@
 // POSIX guarantees that converting them back to function pointers works.
 #include "host/PluginLibrary.h"
 
+#include <cerrno>
+#include <cstring>
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 PluginLibrary::PluginLibrary(GetModulePropertiesEntry propertiesEntry, MakeModuleEntry makeEntry)
     : m_get_module_properties(propertiesEntry), m_make_module(makeEntry) {
@@ -12,10 +15,27 @@ PluginLibrary::PluginLibrary(GetModulePropertiesEntry propertiesEntry, MakeModul
 }
 
 PluginLibrary::PluginLibrary(const std::string &path) {
-    m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        m_error = std::strerror(errno);
+        return;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        m_error = "it is a directory, expected a shared library";
+        return;
+    }
+    // Without a slash dlopen searches the library path instead of opening this file, and says
+    // "No such file" of a file that exists.
+    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    m_handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!m_handle) {
+        // dlerror() starts with the file's name, which the caller already shows.
         const char *message = dlerror();
-        m_error = message ? message : "dlopen failed";
+        std::string reason = message ? message : "dlopen failed";
+        if (reason.rfind(file + ": ", 0) == 0)
+            reason.erase(0, file.size() + 2);
+        const bool notElf = reason == "file too short" || reason == "invalid ELF header";
+        m_error = notElf ? "not a shared library (" + reason + ")" : reason;
         return;
     }
     void *properties = dlsym(m_handle, "getModuleProperties");

@@ -31,7 +31,8 @@ public:
 
     // True when both exports were found.
     bool isLoaded() const { return m_get_module_properties && m_make_module; }
-    // Why loading failed (the loader's message); empty when it did not fail.
+    // Why loading failed ("not a shared library (invalid ELF header)", "it is a directory, ...",
+    // the loader's own reason); empty when it did not fail.
     const std::string &error() const { return m_error; }
     // Whether this object opened a shared object (as opposed to linked-in entries).
     bool isShared() const { return m_handle != nullptr; }

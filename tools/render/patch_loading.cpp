@@ -15,24 +15,41 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace tarn::render {
 
 namespace {
 
-std::string readFile(const std::string &path) {
-    std::stringstream text;
-    if (path == "-") {
-        text << std::cin.rdbuf();
-        return text.str();
+// Far beyond any score written by hand or generated (a note takes about 60 bytes), and a bound
+// on what a file such as /dev/zero can make the tool read and keep.
+constexpr size_t MAX_PATCH_BYTES = size_t{1} << 26; // 64 MiB
+
+std::string readAtMost(std::istream &in, const std::string &name) {
+    std::string text;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<size_t>(in.gcount()));
+        if (text.size() > MAX_PATCH_BYTES)
+            throw PatchError(name + ": expected a patch of at most 64 MiB, got more");
     }
+    if (in.bad())
+        throw PatchError(name + ": cannot read: " + std::strerror(errno));
+    return text;
+}
+
+std::string readFile(const std::string &path) {
+    if (path == "-")
+        return readAtMost(std::cin, "standard input");
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        throw PatchError(path + ": cannot read: " + std::strerror(errno));
+    if (S_ISDIR(status.st_mode))
+        throw PatchError(path + ": cannot read: it is a directory, expected a patch file");
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw PatchError(path + ": cannot read: " + std::strerror(errno));
-    text << in.rdbuf();
-    if (in.bad())
-        throw PatchError(path + ": cannot read: " + std::strerror(errno));
-    return text.str();
+    return readAtMost(in, path);
 }
 
 } // namespace

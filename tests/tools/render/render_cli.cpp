@@ -7,6 +7,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
@@ -27,7 +28,8 @@ struct BadRun {
     std::vector<std::string> args; // "@" stands for the scratch directory
     const char *patch;             // written to @/p.json when not null
     int exitCode;
-    const char *error; // a part of stderr
+    const char *error;      // a part of stderr
+    bool inScratch = false; // run from the scratch directory, for names without a slash
 };
 
 std::vector<std::string> expand(const std::vector<std::string> &args, const ScratchDir &dir) {
@@ -48,11 +50,18 @@ TEST_P(RenderCliErrors, FailWithTheirMessageAndExitCodeAndLeaveNoFile) {
     if (c.patch)
         dir.write("p.json", c.patch);
     auto before = dir.entries();
+    const std::string testDir = std::filesystem::current_path();
+    if (c.inScratch)
+        std::filesystem::current_path(dir.path(""));
     ToolRun run = runProgram(TOOL, expand(c.args, dir), dir);
+    std::filesystem::current_path(testDir);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
     EXPECT_EQ(dir.entries(), before) << run.err;
 }
+
+// 100000 nested arrays in 200 KB.
+const std::string DEEP_NESTING = std::string(100000, '[') + std::string(100000, ']');
 
 const BadRun BAD_RUNS[] = {
     {"MalformedJson",
@@ -80,6 +89,21 @@ const BadRun BAD_RUNS[] = {
      R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "N": 3, "N": 4}]})",
      2,
      "p.json: /score/0/N: expected each key once, got it twice"},
+    {"NumberBeyondADouble",
+     {"@/p.json", "@/o.wav"},
+     R"({"score": [{"start": 0, "length": 1, "pitch": "A4", "a": -1e400}]})",
+     2,
+     "p.json: /score/0/a: expected a number of magnitude below 1.8e308, got -1e400"},
+    {"DeepNesting",
+     {"@/p.json", "@/o.wav"},
+     DEEP_NESTING.c_str(),
+     2,
+     "p.json:1:65: expected arrays and objects nested at most 64 levels deep"},
+    {"PatchIsADirectory",
+     {"@/", "@/o.wav"},
+     nullptr,
+     2,
+     ": cannot read: it is a directory, expected a patch file"},
     {"MissingPatchFile",
      {"@/none.json", "@/o.wav"},
      nullptr,
@@ -102,6 +126,17 @@ const BadRun BAD_RUNS[] = {
      ONE_NOTE,
      3,
      "cannot load the plug-in"},
+    {"PluginNamedWithoutASlash",
+     {"--plugin", "p.json", "p.json", "o.wav"},
+     ONE_NOTE,
+     3,
+     "cannot load the plug-in p.json: not a shared library (",
+     true},
+    {"PluginIsADirectory",
+     {"--plugin", "@/", "@/p.json", "@/o.wav"},
+     ONE_NOTE,
+     3,
+     "it is a directory, expected a shared library"},
     {"PluginWithoutTheExports",
      {"--plugin", "/lib/x86_64-linux-gnu/libm.so.6", "--demo", "@/o.wav"},
      nullptr,

@@ -241,6 +241,28 @@ const BadMidi BAD_MIDI[] = {
      "byte 4: expected a header length of 6, got 7"},
     {"Format2", header(2, 1) + NOTE, {}, "byte 8: expected format 0 or 1, got 2"},
     {"Smpte", header(0, 1, 0xE728) + NOTE, {}, "byte 12: expected a division in ticks per"},
+    {"DivisionZero",
+     header(0, 1, 0) + NOTE,
+     {},
+     "byte 12: expected a division of 1 or more ticks per quarter note, got 0"},
+    {"TempoZero",
+     header(0, 1) + track(tempo(0, 0) + event(0, {0x90, 60, 100}) + event(480, {0x80, 60, 0})),
+     {},
+     "byte 23: track 1: expected a tempo of 1 or more microseconds per quarter note, got 0"},
+    {"TempoOfOneByte",
+     header(1, 2) + NOTE + track(event(0, {0xFF, 0x51, 0x01, 0x10})),
+     {},
+     "byte 44: track 2: expected a tempo of 3 bytes, got 1"},
+    {"TracksTimesEventsBeyondWhatLibsmfReadsInASecond",
+     header(1, 9000) + NOTE +
+         [] {
+             Bytes empty;
+             for (int t = 1; t < 9000; ++t)
+                 empty += track("");
+             return empty;
+         }(),
+     {},
+     "byte 10: expected tracks times events of at most 67108864, got 9000 tracks of 9002 events"},
     {"MissingTrack",
      header(1, 2) + NOTE,
      {},

@@ -216,6 +216,8 @@ const json &JsonSchema::resolve(const std::string &ref) const {
 std::vector<SchemaError> JsonSchema::validate(const json &instance) const {
     std::vector<SchemaError> errors;
     check(m_root, instance, "", errors);
+    if (errors.size() > MAX_SCHEMA_ERRORS)
+        errors.resize(MAX_SCHEMA_ERRORS);
     return errors;
 }
 
@@ -322,7 +324,7 @@ void JsonSchema::check(const json &schema, const json &instance, const std::stri
             errors.push_back({pointer, "expected at most " + schema["maxItems"].dump() +
                                            " items, got " + std::to_string(instance.size())});
         if (schema.contains("items"))
-            for (size_t i = 0; i < instance.size(); ++i)
+            for (size_t i = 0; i < instance.size() && errors.size() < MAX_SCHEMA_ERRORS; ++i)
                 check(schema["items"], instance[i], appendPointer(pointer, std::to_string(i)),
                       errors);
     }
@@ -341,6 +343,8 @@ void JsonSchema::check(const json &schema, const json &instance, const std::stri
                 }
             }
         for (const auto &[key, value] : instance.items()) {
+            if (errors.size() >= MAX_SCHEMA_ERRORS)
+                break;
             std::string here = appendPointer(pointer, key);
             if (properties.contains(key)) {
                 check(properties[key], value, here, errors);

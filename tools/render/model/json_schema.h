@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ struct SchemaError {
     std::string message; // "expected ..., got ..." or "unknown field ..."
 };
 
+// A document with more failed checks is reported by its first this many: past them a list
+// only floods the terminal, and its size would grow with the document's (100 bytes of message
+// for each 2-byte wrong item).
+constexpr size_t MAX_SCHEMA_ERRORS = 100;
+
 // Assertions: type, properties, required, additionalProperties (false or a schema), enum,
 // const, minimum, maximum, exclusiveMinimum, exclusiveMaximum, minItems, maxItems, items,
 // oneOf, anyOf, pattern, minLength and local $ref ("#/..."). Annotations that are accepted and
@@ -26,7 +32,8 @@ public:
     // malformed keyword value or unresolvable $ref.
     explicit JsonSchema(nlohmann::json schema);
 
-    // Every failed check, in document order; empty when the instance is valid.
+    // Every failed check in document order, the first MAX_SCHEMA_ERRORS of them if there are
+    // more; empty when the instance is valid.
     std::vector<SchemaError> validate(const nlohmann::json &instance) const;
 
 private:

@@ -4,12 +4,13 @@
 
 #include "tools/render/errors.h"
 #include "tools/render/model/embedded_texts.h"
-#include "tools/render/model/json_duplicates.h"
+#include "tools/render/model/json_text_check.h"
 #include "tools/render/model/pin_units.h"
 #include "tools/render/model/pitch.h"
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <sstream>
 
 namespace tarn::render {
@@ -25,8 +26,13 @@ constexpr int16_t CYCLIC_OFF = 1;
 class Problems {
 public:
     explicit Problems(const std::string &fileName) : m_file(fileName) {}
+    // Past MAX_SCHEMA_ERRORS problems only the count grows, as for the schema's.
     void add(const std::string &pointer, const std::string &message) {
-        m_text << m_file << ": " << (pointer.empty() ? "/" : pointer) << ": " << message << "\n";
+        if (m_count < MAX_SCHEMA_ERRORS)
+            m_text << m_file << ": " << (pointer.empty() ? "/" : pointer) << ": " << message
+                   << "\n";
+        else if (m_count == MAX_SCHEMA_ERRORS)
+            m_text << m_file << ": stopped after " << MAX_SCHEMA_ERRORS << " problems\n";
         ++m_count;
     }
     void throwIfAny() const {
@@ -40,7 +46,7 @@ public:
 private:
     std::string m_file;
     std::ostringstream m_text;
-    int m_count = 0;
+    size_t m_count = 0;
 };
 
 std::string formatNumber(double x) {
@@ -49,18 +55,18 @@ std::string formatNumber(double x) {
     return out.str();
 }
 
-[[noreturn]] void throwMalformed(const std::string &text, const std::string &fileName,
-                                 const json::parse_error &error) {
-    // error.byte counts from 1 and points at the character that could not be read.
-    size_t end = std::min<size_t>(error.byte == 0 ? 0 : error.byte - 1, text.size());
+// "FILE:LINE:COLUMN: message" or "FILE: /pointer: message".
+[[noreturn]] void throwTextProblem(const std::string &text, const std::string &fileName,
+                                   const JsonTextProblem &problem) {
+    if (problem.atPointer)
+        throw PatchError(fileName + ": " + (problem.pointer.empty() ? "/" : problem.pointer) +
+                         ": " + problem.message);
+    size_t end = std::min(problem.byte, text.size());
     size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + end, '\n'));
     size_t lineStart = text.rfind('\n', end == 0 ? 0 : end - 1);
     size_t column = lineStart == std::string::npos || end == 0 ? end + 1 : end - lineStart;
-    std::string what = error.what();
-    size_t colon = what.find(": ");
-    std::string detail = colon == std::string::npos ? what : what.substr(colon + 2);
-    throw PatchError(fileName + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                     ": malformed JSON: " + detail);
+    throw PatchError(fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+                     problem.message);
 }
 
 struct ControlValue {
@@ -183,9 +189,12 @@ std::vector<ScoreEntry> scoreEntries(const json &document, const MidiScore *midi
     }
     for (const MidiNote &note : midi->notes) {
         const double bend = bendAt(midi->bends[note.channel - 1], note.startSeconds);
-        // A note-off on its note-on's tick still plays one sample.
+        // A note-off on its note-on's tick still plays one sample: up to the sample after the
+        // one nearest its start, which 1 / sampleRate alone misses when the start rounds up.
+        const double nextSample =
+            static_cast<double>(std::llround(note.startSeconds * sampleRate) + 1) / sampleRate;
         json entry = {{"start", note.startSeconds},
-                      {"length", std::max(note.lengthSeconds, 1.0 / sampleRate)},
+                      {"length", std::max(note.lengthSeconds, nextSample - note.startSeconds)},
                       {"pitch", bend == 0.0 ? json(note.key)
                                             : json{{"volts", keyVolts(note.key) + bend / 12.0}}},
                       {"velocity", note.gain}};
@@ -232,20 +241,18 @@ const JsonSchema &patchSchema() {
 }
 
 Patch parsePatch(const std::string &text, const std::string &fileName, const MidiScore *midi) {
-    json document;
-    try {
-        document = json::parse(text);
-    } catch (const json::parse_error &error) {
-        throwMalformed(text, fileName, error);
-    }
-    if (auto duplicate = findDuplicateKey(text))
-        throw PatchError(fileName + ": " + *duplicate + ": expected each key once, got it twice");
+    if (std::optional<JsonTextProblem> problem = checkJsonText(text))
+        throwTextProblem(text, fileName, *problem);
+    const json document = json::parse(text);
     std::vector<SchemaError> errors = patchSchema().validate(document);
     if (!errors.empty()) {
         std::string message;
         for (const SchemaError &e : errors)
             message += (message.empty() ? "" : "\n") + fileName + ": " +
                        (e.pointer.empty() ? "/" : e.pointer) + ": " + e.message;
+        if (errors.size() == MAX_SCHEMA_ERRORS)
+            message += "\n" + fileName + ": stopped after " + std::to_string(MAX_SCHEMA_ERRORS) +
+                       " problems";
         throw PatchError(message);
     }
 

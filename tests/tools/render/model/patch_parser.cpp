@@ -160,6 +160,38 @@ TEST(PatchParser, ReportsAllSchemaProblemsAtOnceOneLineEach) {
     EXPECT_EQ(pointers, expected) << error;
 }
 
+TEST(PatchParser, ListsTheFirstHundredSchemaProblemsOfAFloodAndSaysItStopped) {
+    std::string score;
+    for (int i = 0; i < 5000; ++i)
+        score += (i ? "," : "") + std::string("1");
+    const std::string error = errorOf("{\"score\": [" + score + "]}");
+    std::istringstream lines(error);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);)
+        all.push_back(line);
+    ASSERT_EQ(all.size(), 101u) << error.substr(0, 500);
+    EXPECT_EQ(all[99].substr(0, 19), "p.json: /score/99: ");
+    EXPECT_EQ(all[100], "p.json: stopped after 100 problems");
+}
+
+TEST(PatchParser, AMidiNoteEndedOnItsOwnTickPlaysOneSampleWhereverItStarts) {
+    // At 480 ticks per quarter and 120 bpm a tick is 45.9375 samples, so every 8th tick starts
+    // half-way between two samples.
+    MidiScore midi{"m.mid", {}};
+    for (int tick = 0; tick < 64; ++tick) {
+        MidiNote note;
+        note.startSeconds = tick / 960.0;
+        note.number = tick + 1;
+        midi.notes.push_back(note);
+    }
+    const Patch patch = parsePatch(R"({"voices": 24})", "p.json", &midi);
+    ASSERT_EQ(patch.notes.size(), 64u);
+    for (const PatchNote &note : patch.notes)
+        EXPECT_EQ(sampleAt(note.startSeconds + note.lengthSeconds, patch.sampleRate),
+                  sampleAt(note.startSeconds, patch.sampleRate) + 1)
+            << note.pointer;
+}
+
 TEST(PatchParser, DemoPatchTheDocumentedExampleAndTheGuidePatchesAreValid) {
     Patch demo = parsePatch(DEMO_PATCH_TEXT, "demo");
     EXPECT_GE(demo.notes.size(), 4u);
