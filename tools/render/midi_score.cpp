@@ -3,12 +3,10 @@
 #include "tools/render/midi_score.h"
 
 #include "tools/render/errors.h"
+#include "tools/render/input_file.h"
 #include "tools/render/smf_loading.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -16,15 +14,6 @@
 namespace tarn::render {
 
 namespace {
-
-std::string readBytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw PatchError(path + ": cannot read: " + std::strerror(errno));
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // "1", "1 and 7", "1, 7 and 10".
 std::string joined(const std::vector<int> &numbers) {
@@ -131,7 +120,7 @@ std::string describeChannels(uint32_t channels) {
 }
 
 MidiScore readMidiScore(const std::string &path, uint32_t channels, double bendRange) {
-    const std::string bytes = readBytes(path);
+    const std::string bytes = readInputFile(path, "a MIDI file");
     if (std::string problem = smfProblem(bytes); !problem.empty())
         throw PatchError(path + ": " + problem);
     smf_t *smf = loadSmf(bytes);

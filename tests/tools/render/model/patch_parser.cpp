@@ -177,7 +177,8 @@ TEST(PatchParser, ListsTheFirstHundredSchemaProblemsOfAFloodAndSaysItStopped) {
 TEST(PatchParser, AMidiNoteEndedOnItsOwnTickPlaysOneSampleWhereverItStarts) {
     // At 480 ticks per quarter and 120 bpm a tick is 45.9375 samples, so every 8th tick starts
     // half-way between two samples.
-    MidiScore midi{"m.mid", {}};
+    MidiScore midi;
+    midi.fileName = "m.mid";
     for (int tick = 0; tick < 64; ++tick) {
         MidiNote note;
         note.startSeconds = tick / 960.0;
