@@ -1,7 +1,9 @@
 // libFuzzer target: a MIDI file's bytes as tarn-render reads them: the checks of the header,
-// chunks and tempo events, libsmf's load of each track in a child process, then its load here
-// and every event and the tempo map read back. A crash, a hang or libsmf aborting here (after
-// the child found the file sound) is a finding.
+// chunks and tempo events, libsmf's load of each track in a child process, then its load here,
+// every event and the tempo map read back, and the notes its events make. A crash, a hang or
+// libsmf aborting here (after the child found the file sound) is a finding.
+#include "tools/render/errors.h"
+#include "tools/render/midi_score.h"
 #include "tools/render/smf_loading.h"
 
 #include <cstddef>
@@ -22,5 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (smf_get_length_seconds(smf) < 0.0)
         __builtin_trap();
     smf_delete(smf);
+    try {
+        const tarn::render::MidiScore score =
+            tarn::render::midiScoreOf(bytes, "fuzz.mid", tarn::render::ALL_CHANNELS, 2.0);
+        for (const tarn::render::MidiNote &note : score.notes)
+            if (!(note.lengthSeconds >= 0.0) || note.key < 0 || note.key > 127)
+                __builtin_trap();
+    } catch (const tarn::render::PatchError &) {
+    }
     return 0;
 }

@@ -120,7 +120,11 @@ std::string describeChannels(uint32_t channels) {
 }
 
 MidiScore readMidiScore(const std::string &path, uint32_t channels, double bendRange) {
-    const std::string bytes = readInputFile(path, "a MIDI file");
+    return midiScoreOf(readInputFile(path, "a MIDI file"), path, channels, bendRange);
+}
+
+MidiScore midiScoreOf(const std::string &bytes, const std::string &path, uint32_t channels,
+                      double bendRange) {
     if (std::string problem = smfProblem(bytes); !problem.empty())
         throw PatchError(path + ": " + problem);
     smf_t *smf = loadSmf(bytes);

@@ -48,6 +48,9 @@ constexpr uint32_t ALL_CHANNELS = midi::ALL_CHANNELS;
 // is not a Standard MIDI File of format 0 or 1, is malformed anywhere, or has no note on the
 // channels.
 MidiScore readMidiScore(const std::string &path, uint32_t channels, double bendRange);
+// The same for a file's bytes, `path` naming it in messages.
+MidiScore midiScoreOf(const std::string &bytes, const std::string &path, uint32_t channels,
+                      double bendRange);
 
 // "channel 1", "channels 1, 2 and 10" for messages.
 std::string describeChannels(uint32_t channels);
