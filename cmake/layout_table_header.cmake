@@ -35,6 +35,6 @@ endforeach()
 file(WRITE ${OUTPUT}.new
      "// Generated from the Windows tree's layout object (${words} words); not to be edited.\n"
      "#pragma once\n\n#include <array>\n#include <cstdint>\n\n"
-     "constexpr std::array<uint32_t, ${words}> MINGW_MODULE_LAYOUT = {{\n${values}}};\n")
+     "inline constexpr std::array<uint32_t, ${words}> MINGW_MODULE_LAYOUT = {{\n${values}}};\n")
 configure_file(${OUTPUT}.new ${OUTPUT} COPYONLY)
 file(REMOVE ${OUTPUT}.new)
