@@ -260,6 +260,17 @@ bool ratiosOf(const LoopConstants &lc, const BlockIo &io, int32_t begin, int32_t
     return true;
 }
 
+// Sample 0's sines of a rotated run, as the lanes form them for start + 0 step.
+void startSines(HeldRun &run, double carrier, double spacing, SinCosLanes sinCos) {
+    alignas(64) double angle[8] = {carrier * PI_D, spacing * PI_D, (run.K * spacing) * PI_D};
+    alignas(64) double sines[8], cosines[8];
+    sinCos(angle, sines, cosines, 8);
+    for (int32_t p = 0; p < 3; ++p) {
+        run.start[2 * p] = sines[p];
+        run.start[2 * p + 1] = cosines[p];
+    }
+}
+
 // A sub-block whose pitch, spacing and gate hold (every input, or all but "a" and the comb). Its
 // first sample's steps give every sample's branches, pitch, spacing and count, or the silence of
 // all; where every input holds, its ratio, comb and power too. Its phases and level move by their
@@ -268,7 +279,7 @@ bool ratiosOf(const LoopConstants &lc, const BlockIo &io, int32_t begin, int32_t
 template <bool Hq>
 void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
                 int32_t end, double sign1, double sign2, bool oneSided, const LanePasses &passes,
-                HeldRatio &ratio, bool ratioMoves) {
+                HeldRatio &ratio, HeldRotations &rotations, bool ratioMoves) {
     constexpr SinePath PATH = Hq ? SinePath::Hq : SinePath::FastSse;
     const int32_t n = end - begin;
     const LoopState before = st;
@@ -334,6 +345,17 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     run.combSteps = ratioMoves ? combSteps : nullptr;
     run.combPhases = ratioMoves ? combPhases : nullptr;
     run.count = n;
+    run.rotations = nullptr;
+    const double carrierStep = s.f1 * lc.twoOverSr;
+    bool rotate = Hq;
+    for (int32_t j = 0; rotate && ratioMoves && j < n; ++j) {
+        rotate = rotationHolds(ratios[j], 0.0);
+    }
+    rotate = rotate && (ratioMoves || rotationHolds(s.A, ratio.zi));
+    if (rotate && rotationsFor(rotations, carrierStep, spacingStep, s.K, passes.sinCos)) {
+        run.rotations = rotations.tables;
+        startSines(run, before.carrier, before.spacing, passes.sinCos);
+    }
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][oneSided ? 1 : 0](run, first, second);
     // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample.
@@ -352,7 +374,7 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     }
 
     const double steps = static_cast<double>(n);
-    st.carrier = wrapComplete(run.carrier + steps * run.carrierStep);
+    st.carrier = phaseAfterSteps(before.carrier, carrierStep, n);
     st.spacing = phaseAfterSteps(before.spacing, spacingStep, n);
     if (ratioMoves) {
         st.comb = lastComb;
@@ -413,16 +435,16 @@ void renderMoving(LoopState &st, const LoopConstants &lc, const BlockIo &io, int
 }
 
 template <bool Hq>
-void renderBlocksOf(LoopState &st, HeldRatio &ratio, const LoopConstants &lc, const BlockIo &io,
-                    int32_t sampleCount, double sign1, double sign2, bool oneSided,
-                    const LanePasses &passes) {
+void renderBlocksOf(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
+                    const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
+                    double sign2, bool oneSided, const LanePasses &passes) {
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
         const SubBlock kind = subBlockOf(io, begin, end);
         if (kind == SubBlock::Moving) {
             renderMoving<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes);
         } else {
-            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio,
+            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio, rotations,
                            kind == SubBlock::PitchHeld);
         }
     }
@@ -430,13 +452,15 @@ void renderBlocksOf(LoopState &st, HeldRatio &ratio, const LoopConstants &lc, co
 
 } // namespace
 
-void renderBlocks(LoopState &st, HeldRatio &ratio, const LoopConstants &lc, const BlockIo &io,
-                  int32_t sampleCount, double sign1, double sign2, bool hq, bool oneSided,
-                  const LanePasses &passes) {
+void renderBlocks(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
+                  const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
+                  double sign2, bool hq, bool oneSided, const LanePasses &passes) {
     if (hq) {
-        renderBlocksOf<true>(st, ratio, lc, io, sampleCount, sign1, sign2, oneSided, passes);
+        renderBlocksOf<true>(st, ratio, rotations, lc, io, sampleCount, sign1, sign2, oneSided,
+                             passes);
     } else {
-        renderBlocksOf<false>(st, ratio, lc, io, sampleCount, sign1, sign2, oneSided, passes);
+        renderBlocksOf<false>(st, ratio, rotations, lc, io, sampleCount, sign1, sign2, oneSided,
+                              passes);
     }
 }
 

@@ -1,0 +1,35 @@
+// The "hq" held sub-block's rotation tables, kept while the steps and count they were built for
+// hold (a held note builds them once): about 3 KB, allocated with the module.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "oscillator/lanes/lane_passes.h"
+
+struct HeldRotations {
+    uint64_t carrierStep = 0, spacingStep = 0; // bit patterns of the steps the tables are for
+    int32_t K = -1;                            // the count of the multiple's table
+    bool carrierBuilt = false, spacingBuilt = false;
+    RotationTable tables[3]; // carrier, spacing, K times the spacing (HeldRun's order)
+};
+
+// Near the closed form's pole (|A| near 1, D = (1 - z e^(i beta)) (1 - z e^(-i beta)) near 0)
+// the rotation's ulps in cos beta, rounded unlike the per-sample sine's, are divided by |D|:
+// about 2.5e-16 / |D| of the output, |D| down to e (e + 2 |zi|) with e = ||A| - 1| (3e-9 at
+// A = 1.0001 with z real). Rotations serve where that bound keeps the error within 1e-10, a
+// tenth of the "hq" bound; the per-lane sines elsewhere.
+constexpr double ROTATION_POLE_MARGIN = 2.5e-6;
+
+// True where rotations hold the bound for ratio A with z's imaginary part zi (0 where zi varies
+// or is unknown: the tighter test).
+static inline bool rotationHolds(double A, double zi) {
+    const double e = std::fabs(std::fabs(A) - 1.0);
+    return e * (e + 2.0 * std::fabs(zi)) >= ROTATION_POLE_MARGIN;
+}
+
+// Makes r's tables those of the steps (half-turns per sample, as the running sums add them) and
+// the count K >= 0, building those that are not, with the "hq" vector sine. False, tables
+// unusable, where a step is not finite or LANE_BLOCK K steps leave 2^40 half-turns.
+bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, int32_t K,
+                  SinCosLanes sinCos);
