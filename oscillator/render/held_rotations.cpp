@@ -65,21 +65,25 @@ bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, int3
           std::fabs(spacingStep) * most < ROTATION_TURNS_LIMIT)) {
         return false;
     }
-    if (!r.carrierBuilt || r.carrierStep != bitsOf(carrierStep)) {
+    RotationKey key;
+    key.carrierStep = bitsOf(carrierStep);
+    key.spacingStep = bitsOf(spacingStep);
+    key.K = K;
+    if (key == r.built) {
+        return true;
+    }
+    if (!(key == r.seen)) {
+        r.seen = key;
+        return false;
+    }
+    if (key.carrierStep != r.built.carrierStep || r.built.K < 0) {
         build(r.tables[0], 1.0, carrierStep, sinCos);
-        r.carrierStep = bitsOf(carrierStep);
-        r.carrierBuilt = true;
     }
-    if (!r.spacingBuilt || r.spacingStep != bitsOf(spacingStep)) {
+    if (key.spacingStep != r.built.spacingStep || r.built.K < 0) {
         build(r.tables[1], 1.0, spacingStep, sinCos);
-        r.spacingStep = bitsOf(spacingStep);
-        r.spacingBuilt = true;
-        r.K = -1;
     }
-    if (r.K != K) {
-        build(r.tables[2], static_cast<double>(K), spacingStep, sinCos);
-        r.K = K;
-    }
+    build(r.tables[2], static_cast<double>(K), spacingStep, sinCos);
+    r.built = key;
     return true;
 }
 

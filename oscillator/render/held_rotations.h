@@ -7,10 +7,18 @@
 
 #include "oscillator/lanes/lane_passes.h"
 
+// Steps (bit patterns) and count of a sub-block.
+struct RotationKey {
+    uint64_t carrierStep = 0, spacingStep = 0;
+    int32_t K = -1; // -1: none
+    bool operator==(const RotationKey &o) const {
+        return carrierStep == o.carrierStep && spacingStep == o.spacingStep && K == o.K;
+    }
+};
+
 struct HeldRotations {
-    uint64_t carrierStep = 0, spacingStep = 0; // bit patterns of the steps the tables are for
-    int32_t K = -1;                            // the count of the multiple's table
-    bool carrierBuilt = false, spacingBuilt = false;
+    RotationKey built;       // what the tables hold
+    RotationKey seen;        // the last sub-block that asked for others
     RotationTable tables[3]; // carrier, spacing, K times the spacing (HeldRun's order)
 };
 
@@ -28,8 +36,10 @@ static inline bool rotationHolds(double A, double zi) {
     return e * (e + 2.0 * std::fabs(zi)) >= ROTATION_POLE_MARGIN;
 }
 
-// Makes r's tables those of the steps (half-turns per sample, as the running sums add them) and
-// the count K >= 0, building those that are not, with the "hq" vector sine. False, tables
-// unusable, where a step is not finite or LANE_BLOCK K steps leave 2^40 half-turns.
+// True where r's tables are those of the steps (half-turns per sample, as the running sums add
+// them) and the count K >= 0, built with the "hq" vector sine when a second sub-block in a row
+// asks for them: building costs about 110 instructions per sample of one sub-block (AVX2), more
+// than the per-lane sines it replaces, so a pitch new in every sub-block builds none. False
+// too where a step is not finite or LANE_BLOCK K steps leave 2^40 half-turns.
 bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, int32_t K,
                   SinCosLanes sinCos);

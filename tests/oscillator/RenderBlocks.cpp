@@ -129,8 +129,8 @@ void fillBlock(std::mt19937 &rng, const Stretch &s, int32_t n, std::vector<float
         case Play::Gates: // closed, open, and a NaN gate
             in[GATE][k] = i < s.changeAt / 2 ? 0.0f : i == s.changeAt ? NAN_F : 1.0f;
             break;
-        case Play::PitchPerSubBlock: // held through each 64 samples, new in the next 64
-            if (i % 64 == 0) {
+        case Play::PitchPerSubBlock: // held through one or two sub-blocks of 64, then new
+            if (i % (s.changeAt % 2 == 0 ? 64 : 128) == 0) {
                 glide = s.pin[FC] + 0.002f * unit(rng);
             }
             in[FC][k] = glide;
