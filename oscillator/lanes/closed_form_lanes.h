@@ -233,7 +233,9 @@ inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
             const D phiM = wrapLanes<L>(run.spacing + i * run.spacingStep);
             sinesOf<L, Hq>(phiC, phiM, K, t, j);
         }
-        if (Rotating && !Moving) {
+        if (Rotating && !Moving && Rotated) {
+            rotateLanes<L>(run.start[6], run.start[7], run.rotations[3], j, t.sq, t.cq);
+        } else if (Rotating && !Moving) {
             D sq, cq;
             sinCosPath<L, Hq>(wrapLanes<L>(run.comb + i * run.combStep), sq, cq);
             storeLanes<L>(t.sq + j, sq);

@@ -33,11 +33,12 @@ struct HeldRun {
     // Null where the ratio and comb hold; else each sample's A, comb step and comb phase (padded
     // to a multiple of 8), in place of A, zr, zi, wr, wi, R, comb and combStep.
     const double *ratios, *combSteps, *combPhases;
-    // "hq" only, else null: the tables of the carrier's, the spacing's and K times the spacing's
-    // steps, and sin, cos of the three at sample 0 (c, m, K order). Each sample's sines are then
-    // sample 0's rotated, in place of the sines of start + i step.
+    // "hq" only, else null: the tables of the carrier's, the spacing's, K times the spacing's and
+    // the comb's steps, and sin, cos of the four at sample 0 (c, m, K, comb order; the comb's
+    // read only where it rotates). Each sample's sines are then sample 0's rotated, in place of
+    // the sines of start + i step.
     const RotationTable *rotations;
-    double start[6];
+    double start[8];
     int32_t count;
 };
 

@@ -58,16 +58,18 @@ void build(RotationTable &t, double K, double step, SinCosLanes sinCos) {
 
 } // namespace
 
-bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, int32_t K,
-                  SinCosLanes sinCos) {
+bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, double combStep,
+                  int32_t K, SinCosLanes sinCos) {
     const double most = static_cast<double>(LANE_BLOCK) * (static_cast<double>(K) + 1.0);
     if (!(std::fabs(carrierStep) * LANE_BLOCK < ROTATION_TURNS_LIMIT &&
-          std::fabs(spacingStep) * most < ROTATION_TURNS_LIMIT)) {
+          std::fabs(spacingStep) * most < ROTATION_TURNS_LIMIT &&
+          std::fabs(combStep) * LANE_BLOCK < ROTATION_TURNS_LIMIT)) {
         return false;
     }
     RotationKey key;
     key.carrierStep = bitsOf(carrierStep);
     key.spacingStep = bitsOf(spacingStep);
+    key.combStep = bitsOf(combStep);
     key.K = K;
     if (key == r.built) {
         return true;
@@ -81,6 +83,9 @@ bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, int3
     }
     if (key.spacingStep != r.built.spacingStep || r.built.K < 0) {
         build(r.tables[1], 1.0, spacingStep, sinCos);
+    }
+    if (key.combStep != r.built.combStep || r.built.K < 0) {
+        build(r.tables[3], 1.0, combStep, sinCos);
     }
     build(r.tables[2], static_cast<double>(K), spacingStep, sinCos);
     r.built = key;

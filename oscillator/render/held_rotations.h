@@ -9,17 +9,18 @@
 
 // Steps (bit patterns) and count of a sub-block.
 struct RotationKey {
-    uint64_t carrierStep = 0, spacingStep = 0;
+    uint64_t carrierStep = 0, spacingStep = 0, combStep = 0;
     int32_t K = -1; // -1: none
     bool operator==(const RotationKey &o) const {
-        return carrierStep == o.carrierStep && spacingStep == o.spacingStep && K == o.K;
+        return carrierStep == o.carrierStep && spacingStep == o.spacingStep &&
+               combStep == o.combStep && K == o.K;
     }
 };
 
 struct HeldRotations {
     RotationKey built;       // what the tables hold
     RotationKey seen;        // the last sub-block that asked for others
-    RotationTable tables[3]; // carrier, spacing, K times the spacing (HeldRun's order)
+    RotationTable tables[4]; // carrier, spacing, K times the spacing, comb (HeldRun's order)
 };
 
 // Near the closed form's pole (|A| near 1, D = (1 - z e^(i beta)) (1 - z e^(-i beta)) near 0)
@@ -37,9 +38,9 @@ static inline bool rotationHolds(double A, double zi) {
 }
 
 // True where r's tables are those of the steps (half-turns per sample, as the running sums add
-// them) and the count K >= 0, built with the "hq" vector sine when a second sub-block in a row
-// asks for them: building costs about 110 instructions per sample of one sub-block (AVX2), more
-// than the per-lane sines it replaces, so a pitch new in every sub-block builds none. False
-// too where a step is not finite or LANE_BLOCK K steps leave 2^40 half-turns.
-bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, int32_t K,
-                  SinCosLanes sinCos);
+// them; the comb's 0 where it holds) and the count K >= 0, built with the "hq" vector sine when a
+// second sub-block in a row asks for them: building costs about 110 instructions per sample of one
+// sub-block (AVX2), more than the per-lane sines it replaces, so a pitch new in every sub-block
+// builds none. False too where a step is not finite or LANE_BLOCK K steps leave 2^40 half-turns.
+bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, double combStep,
+                  int32_t K, SinCosLanes sinCos);

@@ -262,10 +262,11 @@ bool ratiosOf(const LoopConstants &lc, const BlockIo &io, int32_t begin, int32_t
 
 // Sample 0's sines of a rotated run, as the lanes form them for start + 0 step.
 void startSines(HeldRun &run, double carrier, double spacing, SinCosLanes sinCos) {
-    alignas(64) double angle[8] = {carrier * PI_D, spacing * PI_D, (run.K * spacing) * PI_D};
+    alignas(64) double angle[8] = {carrier * PI_D, spacing * PI_D, (run.K * spacing) * PI_D,
+                                   run.comb * PI_D};
     alignas(64) double sines[8], cosines[8];
     sinCos(angle, sines, cosines, 8);
-    for (int32_t p = 0; p < 3; ++p) {
+    for (int32_t p = 0; p < 4; ++p) {
         run.start[2 * p] = sines[p];
         run.start[2 * p + 1] = cosines[p];
     }
@@ -352,7 +353,8 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
         rotate = rotationHolds(ratios[j], 0.0);
     }
     rotate = rotate && (ratioMoves || rotationHolds(s.A, ratio.zi));
-    if (rotate && rotationsFor(rotations, carrierStep, spacingStep, s.K, passes.sinCos)) {
+    if (rotate &&
+        rotationsFor(rotations, carrierStep, spacingStep, run.combStep, s.K, passes.sinCos)) {
         run.rotations = rotations.tables;
         startSines(run, before.carrier, before.spacing, passes.sinCos);
     }
