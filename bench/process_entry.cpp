@@ -69,6 +69,24 @@ void BM_ProcessEntryModulated(benchmark::State &state) {
     timeProcessCalls(state, voices, setup);
 }
 
+// "fc" held through each sub-block of 64 samples and new in the next (a few cents up or down),
+// in blocks of 1024: every held sub-block has a step of its own.
+void BM_ProcessEntryStepped(benchmark::State &state) {
+    const VoiceSetup setup = setupFromArgs(state);
+    SoundingVoices voices(setup);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> cents(-0.0003f, 0.0003f);
+    for (int32_t v = 0; v < voices.voices(); ++v) {
+        float *fc = voices.input(v, "fc");
+        float step = 0.0f;
+        for (int32_t i = 0; i < setup.blockSize; ++i) {
+            step = i % 64 == 0 ? cents(rng) : step;
+            fc[i] += step;
+        }
+    }
+    timeProcessCalls(state, voices, setup);
+}
+
 // Powers that pass through subnormal doubles: A = 0.9 at K = 10000 (0.9^8192 is about 1e-375)
 // or a tiny ratio A = 1e-30, whose square is already 1e-60.
 void BM_ProcessEntrySubnormal(benchmark::State &state) {
@@ -96,6 +114,9 @@ BENCHMARK(BM_ProcessEntryModulated)
     ->ArgNames({"hq", "mode", "K", "block", "voices", "pitch"})
     ->ArgsProduct({{0, 1}, {1, 2}, {10, 1000, 10000}, {64}, {1, 16}, {0, 1}});
 
+BENCHMARK(BM_ProcessEntryStepped)
+    ->ArgNames({"hq", "mode", "K", "block", "voices"})
+    ->ArgsProduct({{0, 1}, {1}, {1000}, {1024}, {1}});
 BENCHMARK(BM_ProcessEntrySubnormal)
     ->ArgNames({"hq", "mode", "K", "block", "voices", "tinyA"})
     ->ArgsProduct({{0, 1}, {1, 2}, {10, 1000, 10000}, {64}, {1}, {0, 1}});

@@ -201,11 +201,22 @@ template <class L, bool Hq>
     return laneBits<L>(~kept, j);
 }
 
+// (s0, c0) = (sin a, cos a) turned by the lanes [j, j + W) of a table: sin, cos of a + pi j step.
+template <class L>
+[[gnu::always_inline]] inline void rotateLanes(double s0, double c0, const RotationTable &r,
+                                               int32_t j, double *sinOut, double *cosOut) {
+    using D = typename L::D;
+    const D ts = loadLanes<L>(r.s + j), tc = loadLanes<L>(r.c + j);
+    storeLanes<L>(sinOut + j, s0 * tc + c0 * ts);
+    storeLanes<L>(cosOut + j, c0 * tc - s0 * ts);
+}
+
 // The held run in stages over its lanes, each a short loop whose iterations overlap: the phases
-// and their sines; then the ratio (formed once where it holds), the closed form, gains and
-// outputs. Rotating: a held comb phase moves ("cyclic" on), its sine taken per lane. Fading:
-// each sample has its level. Moving: each sample has its ratio and comb.
-template <class L, bool Hq, bool OneSided, bool Rotating, bool Fading, bool Moving>
+// and their sines (with Rotated, sample 0's turned by the run's tables); then the ratio (formed
+// once where it holds), the closed form, gains and outputs. Rotating: a held comb phase moves
+// ("cyclic" on), its sine taken per lane. Fading: each sample has its level. Moving: each sample
+// has its ratio and comb.
+template <class L, bool Hq, bool OneSided, bool Rotating, bool Fading, bool Moving, bool Rotated>
 inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
     using D = typename L::D;
     SineLanes<L> t;
@@ -213,10 +224,18 @@ inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
     const D first0 = laneIndices<L>(0);
     for (int32_t j = 0; j < run.count; j += L::W) {
         const D i = first0 + static_cast<double>(j);
-        const D phiC = wrapLanes<L>(run.carrier + i * run.carrierStep);
-        const D phiM = wrapLanes<L>(run.spacing + i * run.spacingStep);
-        sinesOf<L, Hq>(phiC, phiM, K, t, j);
-        if (Rotating && !Moving) {
+        if (Rotated) {
+            rotateLanes<L>(run.start[0], run.start[1], run.rotations[0], j, t.sc, t.cc);
+            rotateLanes<L>(run.start[2], run.start[3], run.rotations[1], j, t.sm, t.cm);
+            rotateLanes<L>(run.start[4], run.start[5], run.rotations[2], j, t.sK, t.cK);
+        } else {
+            const D phiC = wrapLanes<L>(run.carrier + i * run.carrierStep);
+            const D phiM = wrapLanes<L>(run.spacing + i * run.spacingStep);
+            sinesOf<L, Hq>(phiC, phiM, K, t, j);
+        }
+        if (Rotating && !Moving && Rotated) {
+            rotateLanes<L>(run.start[6], run.start[7], run.rotations[3], j, t.sq, t.cq);
+        } else if (Rotating && !Moving) {
             D sq, cq;
             sinCosPath<L, Hq>(wrapLanes<L>(run.comb + i * run.combStep), sq, cq);
             storeLanes<L>(t.sq + j, sq);
@@ -254,19 +273,30 @@ inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
     return reported & lanesUpTo(run.count);
 }
 
-template <class L, bool Hq, bool OneSided>
-uint64_t heldRunPass(const HeldRun &run, float *first, float *second) {
+template <class L, bool Hq, bool OneSided, bool Rotated>
+uint64_t heldRunPassOf(const HeldRun &run, float *first, float *second) {
     const bool fading = run.levels != nullptr;
     if (run.ratios != nullptr) {
-        return fading ? heldRunLanes<L, Hq, OneSided, false, true, true>(run, first, second)
-                      : heldRunLanes<L, Hq, OneSided, false, false, true>(run, first, second);
+        return fading
+                   ? heldRunLanes<L, Hq, OneSided, false, true, true, Rotated>(run, first, second)
+                   : heldRunLanes<L, Hq, OneSided, false, false, true, Rotated>(run, first, second);
     }
     if (run.combStep != 0.0) {
-        return fading ? heldRunLanes<L, Hq, OneSided, true, true, false>(run, first, second)
-                      : heldRunLanes<L, Hq, OneSided, true, false, false>(run, first, second);
+        return fading
+                   ? heldRunLanes<L, Hq, OneSided, true, true, false, Rotated>(run, first, second)
+                   : heldRunLanes<L, Hq, OneSided, true, false, false, Rotated>(run, first, second);
     }
-    return fading ? heldRunLanes<L, Hq, OneSided, false, true, false>(run, first, second)
-                  : heldRunLanes<L, Hq, OneSided, false, false, false>(run, first, second);
+    return fading ? heldRunLanes<L, Hq, OneSided, false, true, false, Rotated>(run, first, second)
+                  : heldRunLanes<L, Hq, OneSided, false, false, false, Rotated>(run, first, second);
+}
+
+// Rotated runs exist on the "hq" path only: the fast path's sines are its float kernel's.
+template <class L, bool Hq, bool OneSided>
+uint64_t heldRunPass(const HeldRun &run, float *first, float *second) {
+    if (Hq && run.rotations != nullptr) {
+        return heldRunPassOf<L, Hq, OneSided, Hq>(run, first, second);
+    }
+    return heldRunPassOf<L, Hq, OneSided, false>(run, first, second);
 }
 
 // The gathered samples in two stages: their sines; then W lanes at a time each lane's ratio,

@@ -11,6 +11,12 @@
 // Samples per sub-block: the stack scratch of a moving one is about 5 KB.
 constexpr int32_t LANE_BLOCK = 64;
 
+// e^(i pi j step) for j = 0..LANE_BLOCK-1 and one phase step in half-turns: sample j's sine and
+// cosine follow from sample 0's by one complex product.
+struct RotationTable {
+    double s[LANE_BLOCK], c[LANE_BLOCK];
+};
+
 // A run of 1..LANE_BLOCK samples whose pitch, spacing and gate hold. Sample i (from 0) sounds with
 // the phases wrap(start + i step), the level `level` or, while the voice fades, levels[i], and
 // sample 0's count; with sample 0's ratio, comb and power too where every input holds, or else
@@ -27,6 +33,12 @@ struct HeldRun {
     // Null where the ratio and comb hold; else each sample's A, comb step and comb phase (padded
     // to a multiple of 8), in place of A, zr, zi, wr, wi, R, comb and combStep.
     const double *ratios, *combSteps, *combPhases;
+    // "hq" only, else null: the tables of the carrier's, the spacing's, K times the spacing's and
+    // the comb's steps, and sin, cos of the four at sample 0 (c, m, K, comb order; the comb's
+    // read only where it rotates). Each sample's sines are then sample 0's rotated, in place of
+    // the sines of start + i step.
+    const RotationTable *rotations;
+    double start[8];
     int32_t count;
 };
 

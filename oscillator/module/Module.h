@@ -8,6 +8,7 @@
 #include "oscillator/module/VoicePool.h"
 #include "oscillator/render/block_io.h"
 #include "oscillator/render/held_ratio.h"
+#include "oscillator/render/held_rotations.h"
 #include "se_sdk2/SEModule_base.h"
 
 #include <cstdint>
@@ -94,6 +95,8 @@ private:
     VectorUnit m_vector_unit = VectorUnit::None;
     // The block render path's ratio and power of the last held sub-block.
     HeldRatio m_held_ratio;
+    // Its "hq" rotation tables, kept while a held note lasts.
+    HeldRotations m_held_rotations;
     // Joined the process-wide voice table (and leaves it on destruction); false for a table
     // owned by the instance's maker.
     bool m_shares_pool = false;

@@ -88,8 +88,8 @@ void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
     const double sign1 = m_sign1, sign2 = m_sign2;
     LoopState st = loadLoopState(*this);
     if (const LanePasses *passes = lanePasses(m_vector_unit)) {
-        renderBlocks(st, m_held_ratio, lc, io, sampleCount, sign1, sign2, m_hq != 0, oneSided,
-                     *passes);
+        renderBlocks(st, m_held_ratio, m_held_rotations, lc, io, sampleCount, sign1, sign2,
+                     m_hq != 0, oneSided, *passes);
     } else if (m_hq != 0) {
         oneSided ? renderSamples<SinePath::Hq, true>(st, lc, io, sampleCount, sign1, sign2)
                  : renderSamples<SinePath::Hq, false>(st, lc, io, sampleCount, sign1, sign2);

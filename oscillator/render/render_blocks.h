@@ -10,10 +10,11 @@
 
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/render/held_ratio.h"
+#include "oscillator/render/held_rotations.h"
 #include "oscillator/render/sample_steps.h"
 
-// Renders samples 0..sampleCount-1 of io, carrying st and the ratio's cache. hq: the "hq" path;
-// oneSided: Mode 1; passes: those of the vector unit that serves.
-void renderBlocks(LoopState &st, HeldRatio &ratio, const LoopConstants &lc, const BlockIo &io,
-                  int32_t sampleCount, double sign1, double sign2, bool hq, bool oneSided,
-                  const LanePasses &passes);
+// Renders samples 0..sampleCount-1 of io, carrying st and the ratio's and rotations' caches. hq:
+// the "hq" path; oneSided: Mode 1; passes: those of the vector unit that serves.
+void renderBlocks(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
+                  const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
+                  double sign2, bool hq, bool oneSided, const LanePasses &passes);
