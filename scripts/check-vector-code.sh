@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks a 32-bit build of the plug-in for SSE and AVX code outside the files built for it. The
 # library runs on processors without SSE; only the four-lane sine kernel, the block render path
-# and the lane passes may use vector registers, each behind a run-time processor test. An
+# with its rotation tables, and the lane passes may use vector registers, each behind a run-time
+# processor test. An
 # inline function with external linkage compiled in one of those files would be a shared copy
 # (a COMDAT section) that the linker may pick for every caller, so vector code in such a
 # section fails too. The 32-bit builds stop at AVX2: any AVX-512 register fails. Reads the
@@ -15,7 +16,7 @@ if [ -z "$build" ] || [ ! -d "$build" ]; then
     exit 2
 fi
 # The files compiled with target attributes or pragmas for SSE, SSE2 or AVX2.
-allowed='/(sin_cos_pi4|render_blocks|lanes_sse2|lanes_avx2)\.cpp\.o(bj)?$'
+allowed='/(sin_cos_pi4|render_blocks|held_rotations|lanes_sse2|lanes_avx2)\.cpp\.o(bj)?$'
 
 mapfile -t objects < <(find "$build/kernels" "$build/oscillator" "$build/se_sdk2" "$build/exports" \
     \( -name '*.o' -o -name '*.obj' \) -path '*CMakeFiles*' | sort)
