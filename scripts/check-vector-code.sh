@@ -2,10 +2,9 @@
 # Checks a 32-bit build of the plug-in for SSE and AVX code outside the files built for it. The
 # library runs on processors without SSE; only the four-lane sine kernel, the block render path
 # with its rotation tables, and the lane passes may use vector registers, each behind a run-time
-# processor test. An
-# inline function with external linkage compiled in one of those files would be a shared copy
-# (a COMDAT section) that the linker may pick for every caller, so vector code in such a
-# section fails too. The 32-bit builds stop at AVX2: any AVX-512 register fails. Reads the
+# processor test. An inline function with external linkage compiled in one of those files would
+# be a shared copy (a COMDAT section) that the linker may pick for every caller, so vector code
+# in such a section fails too. The 32-bit builds stop at AVX2: any AVX-512 register fails. Reads the
 # plug-in's object files.
 # Usage: scripts/check-vector-code.sh BUILD_DIR   (build/i386 or build/win32)
 set -uo pipefail
