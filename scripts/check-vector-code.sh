@@ -4,8 +4,8 @@
 # with its rotation tables, and the lane passes may use vector registers, each behind a run-time
 # processor test. An inline function with external linkage compiled in one of those files would
 # be a shared copy (a COMDAT section) that the linker may pick for every caller, so vector code
-# in such a section fails too. The 32-bit builds stop at AVX2: any AVX-512 register fails. Reads the
-# plug-in's object files.
+# in such a section fails too. The 32-bit builds stop at AVX2: any AVX-512 register fails.
+# Reads the plug-in's object files.
 # Usage: scripts/check-vector-code.sh BUILD_DIR   (build/i386 or build/win32)
 set -uo pipefail
 
