@@ -61,20 +61,6 @@ double spectrumCentre(const Patch &patch, double seconds) {
     return first->startSeconds + 0.5 * first->lengthSeconds;
 }
 
-// The outputs this run writes, in the order they are reported.
-std::vector<PlannedOutput> plannedOutputs(const Options &options) {
-    std::vector<PlannedOutput> outputs;
-    if (options.dryRun)
-        return outputs;
-    if (!options.nullOutput)
-        outputs.push_back({options.outputPath, OutputKind::SOUND, "the sound file", ""});
-    if (!options.spectrogramPath.empty())
-        outputs.push_back({options.spectrogramPath, OutputKind::PNG, "the spectrogram", ""});
-    if (!options.spectrumPath.empty())
-        outputs.push_back({options.spectrumPath, OutputKind::PNG, "the spectrum", ""});
-    return outputs;
-}
-
 // The files the outputs replace, symbolic links followed.
 struct OutputTargets {
     std::string sound;
@@ -82,13 +68,21 @@ struct OutputTargets {
     std::string spectrum;
 };
 
-OutputTargets targetsOf(const std::vector<PlannedOutput> &outputs) {
-    OutputTargets targets;
-    for (const PlannedOutput &output : outputs)
-        (output.kind == OutputKind::SOUND                ? targets.sound
-         : std::string(output.role) == "the spectrogram" ? targets.spectrogram
-                                                         : targets.spectrum) = output.target;
-    return targets;
+// The outputs this run writes, in the order they are reported; their targets go to `targets`.
+std::vector<PlannedOutput> plannedOutputs(const Options &options, OutputTargets &targets) {
+    std::vector<PlannedOutput> outputs;
+    if (options.dryRun)
+        return outputs;
+    if (!options.nullOutput)
+        outputs.push_back(
+            {options.outputPath, OutputKind::SOUND, "the sound file", &targets.sound});
+    if (!options.spectrogramPath.empty())
+        outputs.push_back(
+            {options.spectrogramPath, OutputKind::PNG, "the spectrogram", &targets.spectrogram});
+    if (!options.spectrumPath.empty())
+        outputs.push_back(
+            {options.spectrumPath, OutputKind::PNG, "the spectrum", &targets.spectrum});
+    return outputs;
 }
 
 // " in 0.41 s, 19.6 times realtime": how long `seconds` of sound took to render.
@@ -177,17 +171,16 @@ std::optional<std::string> outputNameProblem(const Options &options) {
 
 // Throws OutputError.
 Outputs openOutputs(const Options &options, const OutputTargets &targets, const Patch &patch,
-                    SampleFormat format, int64_t frames) {
+                    Container container, SampleFormat format, int64_t frames) {
     Outputs out;
     if (!options.nullOutput) {
-        const Container container = containerForPath(options.outputPath).value_or(Container::WAV);
         const int64_t bytes = soundFileBytes(frames, container, format);
         if (auto problem = sizeProblem(frames, container, format))
             throw OutputError("cannot write " + options.outputPath + ": " + *problem);
         if (auto problem = spaceProblem(stagingPath(targets.sound), bytes))
             throw OutputError(*problem);
-        out.sound = std::make_unique<SoundWriter>(targets.sound, patch.sampleRate, format, frames,
-                                                  options.dither);
+        out.sound = std::make_unique<SoundWriter>(targets.sound, container, patch.sampleRate,
+                                                  format, frames, options.dither);
         if (needsRf64(frames, container, format) && !options.quiet)
             reportStream(options) << "writing RF64: " << gigabytes(bytes)
                                   << " is more than a plain WAV file can hold (4.29 GB)\n";
@@ -229,13 +222,16 @@ int run(const Options &options) {
         return EXIT_OK;
     }
     // Files that must be kept come first; a name that says no container, after.
-    std::vector<PlannedOutput> outputs = plannedOutputs(options);
+    OutputTargets targets;
+    std::vector<PlannedOutput> outputs = plannedOutputs(options, targets);
     if (auto problem =
             checkOutputs(outputs, {options.patchPath, options.midiPath, pluginPath}, options.force))
         return fail(EXIT_BAD_PATCH, *problem);
-    const OutputTargets targets = targetsOf(outputs);
     if (auto problem = outputNameProblem(options))
         return fail(EXIT_USAGE, *problem);
+    // From the name given, not the file a link names. A directory, which names none, is
+    // reported when it is opened.
+    const Container container = containerForPath(options.outputPath).value_or(Container::WAV);
 
     LoadedPatch loaded;
     try {
@@ -263,10 +259,8 @@ int run(const Options &options) {
                   << ": dropped: every instance started a note within one sample of it\n";
     std::string formatProblem;
     const std::optional<SampleFormat> format =
-        options.nullOutput
-            ? options.format.value_or(SampleFormat::FLOAT32)
-            : formatFor(containerForPath(options.outputPath).value_or(Container::WAV),
-                        options.format, patch.sampleRate, formatProblem);
+        options.nullOutput ? options.format.value_or(SampleFormat::FLOAT32)
+                           : formatFor(container, options.format, patch.sampleRate, formatProblem);
     if (!format)
         return fail(EXIT_USAGE, "cannot write " + options.outputPath + ": " + formatProblem);
     const double seconds = static_cast<double>(schedule.totalSamples) / patch.sampleRate;
@@ -283,7 +277,7 @@ int run(const Options &options) {
 
     Outputs out;
     try {
-        out = openOutputs(options, targets, patch, *format, schedule.totalSamples);
+        out = openOutputs(options, targets, patch, container, *format, schedule.totalSamples);
     } catch (const OutputError &e) {
         return fail(EXIT_OUTPUT, e.what());
     }

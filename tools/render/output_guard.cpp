@@ -95,8 +95,9 @@ std::string identityOf(const std::string &target) {
 }
 
 std::optional<std::string> replacementProblem(const PlannedOutput &output, bool force) {
+    const std::string &target = *output.target;
     struct stat info;
-    if (::stat(output.target.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+    if (::stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
         return std::nullopt; // a new file; a directory is reported when it is opened
     if (!S_ISREG(info.st_mode))
         return "refusing to write " + output.path +
@@ -104,7 +105,7 @@ std::optional<std::string> replacementProblem(const PlannedOutput &output, bool 
                "standard output and --null writes nothing";
     if (force)
         return std::nullopt;
-    std::ifstream in(output.target, std::ios::binary);
+    std::ifstream in(target, std::ios::binary);
     char bytes[16] = {};
     in.read(bytes, sizeof bytes);
     if (!in && !in.eof())
@@ -135,16 +136,16 @@ std::optional<std::string> checkOutputs(std::vector<PlannedOutput> &outputs,
     for (size_t i = 0; i < outputs.size(); ++i) {
         PlannedOutput &output = outputs[i];
         if (output.path == "-") {
-            output.target = output.path;
+            *output.target = output.path;
             if (output.kind != OutputKind::SOUND)
                 return std::string("refusing to write ") + output.role +
                        " to standard output (-): plots are written to files";
             seen.push_back("standard output");
             continue;
         }
-        if (auto problem = followLinks(output, output.target))
+        if (auto problem = followLinks(output, *output.target))
             return problem;
-        const std::string identity = identityOf(output.target);
+        const std::string identity = identityOf(*output.target);
         for (const auto &[inputIdentity, input] : inputIdentities)
             if (identity == inputIdentity)
                 return "refusing to write " + output.path + ": it is the input " + input;

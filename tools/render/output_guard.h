@@ -12,10 +12,10 @@ namespace tarn::render {
 enum class OutputKind { SOUND, PNG };
 
 struct PlannedOutput {
-    std::string path;   // as given; "-" is standard output
-    OutputKind kind;    //
-    const char *role;   // "the sound file", "the spectrogram": for messages
-    std::string target; // set by checkOutputs: the file to replace, symbolic links followed
+    std::string path;    // as given; "-" is standard output
+    OutputKind kind;     // what is written there
+    const char *role;    // "the sound file", "the spectrogram": for messages
+    std::string *target; // where checkOutputs puts the file to replace, links followed
 };
 
 // Whether the first bytes of a file hold the data an output of `kind` named `path` writes:
@@ -23,7 +23,7 @@ struct PlannedOutput {
 // OggS, FORM, caff, ...), for a plot a PNG signature.
 bool holdsKindOf(const std::string &path, OutputKind kind, const std::string &firstBytes);
 
-// Why the outputs must not be written, or empty when they may; fills each output's target.
+// Why the outputs must not be written, or empty when they may; sets each output's target.
 // `inputs` are the run's input files (the patch, the MIDI file, the plug-in; "-" and empty
 // names are skipped), compared by device and inode, so that links and other spellings count.
 // An existing output is replaced only when it holds the kind of data written, or `force`;

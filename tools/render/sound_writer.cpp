@@ -256,22 +256,18 @@ int32_t quantise(float x, int bits, double d) {
     return static_cast<int32_t>(v < top ? v : top);
 }
 
-SoundWriter::SoundWriter(const std::string &path, int32_t sampleRate, SampleFormat format,
-                         int64_t frames, bool dither)
+SoundWriter::SoundWriter(const std::string &path, Container container, int32_t sampleRate,
+                         SampleFormat format, int64_t frames, bool dither)
     : m_target(path), m_file(stagingPath(path)), m_format(format),
       m_dither(dither && format == SampleFormat::PCM16) {
-    const std::optional<Container> container = containerForPath(path);
-    if (!container)
-        throw OutputError("cannot write " + path + ": the name ends in none of " +
-                          knownSoundExtensions());
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 2;
-    const int major = needsRf64(frames, *container, format) ? SF_FORMAT_RF64
-                      : *container == Container::WAV && format != SampleFormat::FLOAT32
+    const int major = needsRf64(frames, container, format) ? SF_FORMAT_RF64
+                      : container == Container::WAV && format != SampleFormat::FLOAT32
                           ? SF_FORMAT_WAV
-                          : infoOf(*container).major;
-    info.format = major | subtypeOf(*container, format);
+                          : infoOf(container).major;
+    info.format = major | subtypeOf(container, format);
     m_paddedHeader = major == SF_FORMAT_WAVEX && format == SampleFormat::FLOAT32;
     m_sound = sf_open_fd(m_file.descriptor(), SFM_WRITE, &info, SF_TRUE);
     if (!m_sound)

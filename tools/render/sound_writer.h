@@ -79,13 +79,15 @@ int32_t quantise(float x, int bits, double d);
 
 class SoundWriter {
 public:
-    // `frames`: how many frames will be written, which chooses RF64 over WAV. `format` comes
-    // from formatFor. `dither`: TPDF dither on 16-bit samples. Float WAVs use the extensible
-    // format header (WAVE_FORMAT_EXTENSIBLE, with 2 bytes beyond it that sox needs to read it
-    // without a warning) and no PEAK chunk. Throws OutputError when the target cannot be
-    // written, or when the path names no container (containerForPath).
-    SoundWriter(const std::string &path, int32_t sampleRate, SampleFormat format,
-                int64_t frames = 0, bool dither = true);
+    // Writes `path` ("-": standard output) in `container`, which the caller takes from the
+    // name the user gave (containerForPath): through a symbolic link, `path` may be named
+    // otherwise. `frames`: how many frames will be written, which chooses RF64 over WAV.
+    // `format` comes from formatFor. `dither`: TPDF dither on 16-bit samples. Float WAVs use
+    // the extensible format header (WAVE_FORMAT_EXTENSIBLE, with 2 bytes beyond it that sox
+    // needs to read it without a warning) and no PEAK chunk. Throws OutputError when the
+    // target cannot be written.
+    SoundWriter(const std::string &path, Container container, int32_t sampleRate,
+                SampleFormat format, int64_t frames = 0, bool dither = true);
     ~SoundWriter();
     SoundWriter(const SoundWriter &) = delete;
     SoundWriter &operator=(const SoundWriter &) = delete;

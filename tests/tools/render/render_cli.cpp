@@ -252,6 +252,8 @@ TEST(RenderCli, NoFileOfTheUsersIsEverReplacedByAnOutput) {
     ::symlink(patch.c_str(), dir.path("link.wav").c_str());
     ::link(patch.c_str(), dir.path("hard.wav").c_str());
     ::symlink(dir.path("old.wav").c_str(), dir.path("to-old.wav").c_str());
+    dir.write("take.bin", oldWav); // a WAV under another name, behind a link named .wav
+    ::symlink(dir.path("take.bin").c_str(), dir.path("to-take.wav").c_str());
     ::symlink(dir.path("none.wav").c_str(), dir.path("dangling.wav").c_str());
     ::mkfifo(dir.path("fifo.wav").c_str(), 0600);
     const std::set<std::string> before = dir.entries();
@@ -300,6 +302,9 @@ TEST(RenderCli, NoFileOfTheUsersIsEverReplacedByAnOutput) {
     EXPECT_TRUE(readText(dir.path("old.png")) != oldPng);
     struct stat link;
     EXPECT_TRUE(::lstat(dir.path("to-old.wav").c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+    // The container follows the name given, not the name of the file the link points to.
+    ASSERT_EQ(runProgram(TOOL, {"--quiet", patch, dir.path("to-take.wav")}, dir).exitCode, 0);
+    EXPECT_EQ(readWav(dir.path("take.bin")).left.size(), 8820u);
     ToolRun forced = runProgram(TOOL, {"--quiet", "--force", patch, dir.path("fake.wav")}, dir);
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
     EXPECT_EQ(readWav(dir.path("fake.wav")).left.size(), 8820u);

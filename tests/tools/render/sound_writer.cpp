@@ -37,7 +37,7 @@ TEST_P(SoundWriterFormats, SamplesComeBackWithinOneQuantisationStepAndClipAtFull
     left[10] = 1.5f; // beyond full scale: clipped, not wrapped to negative
     right[10] = -1.5f;
     {
-        SoundWriter writer(dir.path("x.wav"), 48000, GetParam().format, 0, false);
+        SoundWriter writer(dir.path("x.wav"), Container::WAV, 48000, GetParam().format, 0, false);
         writer.write(left.data(), right.data(), 1000);
         writer.write(left.data() + 1000, right.data() + 1000, 2000);
         writer.commit();
@@ -92,7 +92,7 @@ TEST(SoundWriter, QuantisationIsUnbiasedWithTheNoiseFloorOfRoundingOrTpdfDither)
     for (const Case &c : cases) {
         ScratchDir dir;
         {
-            SoundWriter writer(dir.path("q.wav"), 44100, c.format, 0, c.dither);
+            SoundWriter writer(dir.path("q.wav"), Container::WAV, 44100, c.format, 0, c.dither);
             writer.write(x.data(), x.data(), static_cast<int32_t>(x.size()));
             writer.commit();
         }
@@ -124,7 +124,7 @@ TEST(SoundWriter, DitheredRendersAreReproducible) {
     for (size_t i = 0; i < x.size(); ++i)
         x[i] = 0.3f * std::sin(0.01f * i);
     for (const char *name : {"a.wav", "b.wav"}) {
-        SoundWriter writer(dir.path(name), 44100, SampleFormat::PCM16);
+        SoundWriter writer(dir.path(name), Container::WAV, 44100, SampleFormat::PCM16);
         writer.write(x.data(), x.data(), 2500);
         writer.write(x.data() + 2500, x.data() + 2500, 2500);
         writer.commit();
@@ -152,7 +152,7 @@ TEST(SoundWriter, FloatWavsHaveAnExtensibleHeaderThatSoxReadsWithoutAWarning) {
     ScratchDir dir;
     const float x[4] = {0.25f, -0.25f, 0.5f, -0.125f}; // sox clips floats beyond 1 on reading
     {
-        SoundWriter writer(dir.path("f.wav"), 44100, SampleFormat::FLOAT32);
+        SoundWriter writer(dir.path("f.wav"), Container::WAV, 44100, SampleFormat::FLOAT32);
         writer.write(x, x + 2, 2);
         writer.commit();
     }
@@ -208,7 +208,7 @@ TEST(SoundWriter, TargetAppearsOnlyAtCommitAndAnAbandonedWriteLeavesNothing) {
     ScratchDir dir;
     const float samples[4] = {0.1f, 0.2f, 0.3f, 0.4f};
     {
-        SoundWriter writer(dir.path("a.wav"), 44100, SampleFormat::FLOAT32);
+        SoundWriter writer(dir.path("a.wav"), Container::WAV, 44100, SampleFormat::FLOAT32);
         writer.write(samples, samples, 4);
         auto during = dir.entries();
         EXPECT_EQ(during.count("a.wav"), 0u);
@@ -218,7 +218,7 @@ TEST(SoundWriter, TargetAppearsOnlyAtCommitAndAnAbandonedWriteLeavesNothing) {
 
     dir.write("b.wav", "old contents");
     {
-        SoundWriter writer(dir.path("b.wav"), 44100, SampleFormat::FLOAT32);
+        SoundWriter writer(dir.path("b.wav"), Container::WAV, 44100, SampleFormat::FLOAT32);
         writer.write(samples, samples, 4);
     }
     EXPECT_EQ(tarn::test::readText(dir.path("b.wav")), "old contents");
@@ -229,7 +229,7 @@ TEST(SoundWriter, CommittedFileHasTheUsualPermissions) {
     ScratchDir dir;
     mode_t old = ::umask(022);
     {
-        SoundWriter writer(dir.path("p.wav"), 44100, SampleFormat::PCM16);
+        SoundWriter writer(dir.path("p.wav"), Container::WAV, 44100, SampleFormat::PCM16);
         writer.commit();
     }
     ::umask(old);
@@ -243,10 +243,12 @@ TEST(SoundWriter, UnwritableTargetsFailBeforeAnythingIsWritten) {
     std::string directory = dir.path("");
     directory.pop_back();
     for (const std::string &target : {dir.path("missing/x.wav"), dir.path(""), directory}) {
-        EXPECT_THROW(SoundWriter(target, 44100, SampleFormat::FLOAT32), OutputError) << target;
+        EXPECT_THROW(SoundWriter(target, Container::WAV, 44100, SampleFormat::FLOAT32), OutputError)
+            << target;
     }
     EXPECT_TRUE(dir.entries().empty());
-    EXPECT_THROW(SoundWriter("/proc/tarn.wav", 44100, SampleFormat::FLOAT32), OutputError);
+    EXPECT_THROW(SoundWriter("/proc/tarn.wav", Container::WAV, 44100, SampleFormat::FLOAT32),
+                 OutputError);
 }
 
 } // namespace
