@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <sstream>
 
 namespace tarn::render {
 

@@ -3,6 +3,8 @@
 // complains about.
 #include "tools/render/smf_loading.h"
 
+#include "tools/render/input_file.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -17,7 +19,6 @@ namespace {
 
 constexpr size_t HEADER_BYTES = 14; // "MThd", length 6, format, tracks, division
 constexpr size_t CHUNK_HEADER_BYTES = 8;
-constexpr size_t MAX_FILE_BYTES = size_t{1} << 26; // 64 MiB: libsmf takes an int length
 constexpr int EXIT_COMPLAINED = 1;
 // libsmf finds each next event by looking at every track (about 3 ns a look here), and reads a
 // file several times over: 2^26 looks keep a file under a second. 16 tracks of 4 million
@@ -131,7 +132,7 @@ Complaint firstComplaint(const std::vector<std::string> &files) {
 }
 
 std::string headerProblem(const std::string &bytes) {
-    if (bytes.size() > MAX_FILE_BYTES)
+    if (bytes.size() > MAX_INPUT_BYTES) // and libsmf takes an int length
         return "expected a MIDI file of at most 64 MiB, got " + std::to_string(bytes.size()) +
                " bytes";
     if (bytes.size() < HEADER_BYTES || bytes.compare(0, 4, "MThd") != 0)
