@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "kernels/lanes.h"
@@ -80,9 +81,18 @@ template <class L> inline typename L::F2 narrowPair(typename L::D a, typename L:
     }
 }
 
+// Whether the lane type widens floats itself (L::widenLow and L::widenHigh): GCC takes the
+// halves of eight floats through memory, where AVX has one instruction for each.
+template <class L, class = void> struct WidensItself : std::false_type {};
+template <class L>
+struct WidensItself<L, std::void_t<decltype(L::widenLow(std::declval<typename L::F2>()))>>
+    : std::true_type {};
+
 // The low and the high W floats of 2W, widened exactly.
 template <class L> inline typename L::D widenLow(typename L::F2 f) {
-    if constexpr (PAIRED_BY_BUILTINS<L>) {
+    if constexpr (WidensItself<L>::value) {
+        return L::widenLow(f);
+    } else if constexpr (PAIRED_BY_BUILTINS<L>) {
         return __builtin_ia32_cvtps2pd(f);
     } else {
         return __builtin_convertvector(
@@ -91,7 +101,9 @@ template <class L> inline typename L::D widenLow(typename L::F2 f) {
 }
 
 template <class L> inline typename L::D widenHigh(typename L::F2 f) {
-    if constexpr (PAIRED_BY_BUILTINS<L>) {
+    if constexpr (WidensItself<L>::value) {
+        return L::widenHigh(f);
+    } else if constexpr (PAIRED_BY_BUILTINS<L>) {
         return __builtin_ia32_cvtps2pd(__builtin_shufflevector(f, f, 2, 3, 2, 3));
     } else {
         return __builtin_convertvector(
@@ -144,6 +156,53 @@ inline void sinCosPiOfMultipleLanes(typename L::D K, typename L::D phiM, typenam
     const typename L::I inRange = (v >= -2147483648.5) & (v < 2147483647.5);
     const D n = inRange ? L::roundHalfEven(v) + 0.0 : splat<D>(-2147483648.0);
     sinCosPiReduced<double>(wrapOnceLanes<L>(2.0 * (y - n)), sK, cK);
+}
+
+// The bits of a float or double vector's elements: B the integer vector of the same lanes.
+template <class V> struct LaneBits {
+    using T = std::remove_reference_t<decltype(V{}[0])>;
+    using U = std::conditional_t<sizeof(T) == 4, int32_t, int64_t>;
+    typedef U B __attribute__((vector_size(sizeof(V))));
+};
+
+// sinCosPiReduced's results for x in [-1, 1], with the signs folded into the arguments (the
+// polynomial is odd): the sine of copysign(min(|x|, 1 - |x|), x) and of 0.5 - |x|, each
+// difference exact or rounded as the reduction's own. Bit for bit but for the sign of a zero
+// sine (x = 1 gives +0.0 for -0.0), which no output can show: a zero times anything, or added
+// to anything nonzero, is not told apart by its sign, and audibleSample writes +0.0 for both.
+template <class T, class V> inline void sinCosPiInCycle(V x, V &sinOut, V &cosOut) {
+    using B = typename LaneBits<V>::B;
+    const B signBit = (B)splat<V>(static_cast<T>(-0.0));
+    const B sign = (B)x & signBit;
+    const V a = (V)((B)x & ~signBit);
+    const V b = static_cast<T>(1) - a;
+    const V m = a < b ? a : b;
+    sinOut = sinPiPolynomial<T>((V)((B)m | sign));
+    cosOut = sinPiPolynomial<T>(static_cast<T>(0.5) - a);
+}
+
+// sinCosPiLanes2 for phases in [-1, 1], by sinCosPiInCycle.
+template <class L>
+inline void sinCosPiInCycleLanes2(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
+                                  typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
+    typename L::F2 s, c;
+    sinCosPiInCycle<float>(narrowPair<L>(phase1, phase2), s, c);
+    sin1 = widenLow<L>(s);
+    sin2 = widenHigh<L>(s);
+    cos1 = widenLow<L>(c);
+    cos2 = widenHigh<L>(c);
+}
+
+// sinCosPiOfMultipleLanes where |K phiM| < 2^31 (a count K and a phase in [-1, 1]), so that the
+// rounding is always in range: 2 (y - n) lies in [0, 2], one subtraction wraps it.
+template <class L>
+inline void sinCosPiOfMultipleInRangeLanes(typename L::D K, typename L::D phiM, typename L::D &sK,
+                                           typename L::D &cK) {
+    using D = typename L::D;
+    const D y = K * phiM * 0.5;
+    const D n = L::roundHalfEven(y - 0.5) + 0.0;
+    const D x = 2.0 * (y - n);
+    sinCosPiInCycle<double>(x > 1.0 ? x - 2.0 : x, sK, cK);
 }
 
 // pi/2 in three parts of 33, 33 and 53 bits: n P1 and n P2 are exact for |n| < 2^20.

@@ -16,11 +16,12 @@ constexpr float SIN_C11 = -0x1.ae6456p-26f; // -2.5052108e-8
 constexpr float SIN_C13 = 0x1.612462p-33f;  //  1.6059044e-10
 constexpr float SIN_C15 = -0x1.ae7f3ep-41f; // -7.6471636e-13
 
-// sigma * sin(pi r) for r in [-0.5, 0.5], sigma +1 or -1: u = PI_F r, s = u^2, Horner in s
-// from c15 down, then sigma (u (p s + 1)). Nothing is added or clamped afterwards. T is the
-// arithmetic (float or double) and V a T or a vector of T: the scalar kernel, the four-lane
-// kernel and the lane passes all evaluate this one polynomial.
-template <class T, class V> static inline V signedSinPiPolynomial(V r, V sigma) {
+// sin(pi r) for r in [-0.5, 0.5]: u = PI_F r, s = u^2, Horner in s from c15 down, then
+// u (p s + 1). Nothing is added or clamped afterwards. T is the arithmetic (float or double)
+// and V a T or a vector of T: the scalar kernel, the four-lane kernel and the lane passes all
+// evaluate this one polynomial. It is odd in every rounding, so sigma sin(pi r) = sin(pi sigma r)
+// bit for bit for sigma +1 or -1.
+template <class T, class V> static inline V sinPiPolynomial(V r) {
     const V u = static_cast<T>(PI_F) * r;
     const V s = u * u;
     V p = static_cast<T>(SIN_C15) * s + static_cast<T>(SIN_C13);
@@ -29,7 +30,12 @@ template <class T, class V> static inline V signedSinPiPolynomial(V r, V sigma) 
     p = p * s + static_cast<T>(SIN_C7);
     p = p * s + static_cast<T>(SIN_C5);
     p = p * s + static_cast<T>(SIN_C3);
-    return sigma * (u * (p * s + static_cast<T>(1)));
+    return u * (p * s + static_cast<T>(1));
+}
+
+// sigma * sin(pi r), sigma +1 or -1.
+template <class T, class V> static inline V signedSinPiPolynomial(V r, V sigma) {
+    return sigma * sinPiPolynomial<T>(r);
 }
 
 static inline double signedSinPiReduced(double r, double sigma) {
