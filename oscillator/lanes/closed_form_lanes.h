@@ -9,6 +9,8 @@
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "kernels/sin_cos_lanes.h"
 #include "oscillator/lanes/inputs_lanes.h"
@@ -119,11 +121,24 @@ template <class L, bool Hq>
     storeLanes<L>(t.cK + j, cK);
 }
 
+// Whether the lane type keeps the lanes of x whose m lies in [lo, hi] itself (L::keep): on
+// 32-bit builds GCC takes a mask of two 64-bit lanes apart, where SSE2 has CMPLEPD and ANDPD.
+template <class L, class = void> struct KeepsItself : std::false_type {};
+template <class L>
+struct KeepsItself<L, std::void_t<decltype(L::keep(std::declval<typename L::D>(), 0.0, 0.0,
+                                                   std::declval<typename L::D>()))>>
+    : std::true_type {};
+
 // audibleSample lane by lane: in-range magnitudes kept, everything else (NaN included) 0.0.
 template <class L> inline typename L::D audibleLanes(typename L::D x) {
+    using I = typename L::I;
     const double lo = static_cast<double>(FLT_MIN), hi = static_cast<double>(FLT_MAX);
-    const typename L::I audible = ((x >= lo) & (x <= hi)) | ((x <= -lo) & (x >= -hi));
-    return audible ? x : typename L::D{};
+    const typename L::D m = (typename L::D)((I)x & ~(I)splat<typename L::D>(-0.0));
+    if constexpr (KeepsItself<L>::value) {
+        return L::keep(m, lo, hi, x);
+    } else {
+        return (typename L::D)((I)x & ((m >= lo) & (m <= hi)));
+    }
 }
 
 // The outputs of lanes [j, j + W), narrowed, of which the first `lanes` are stored.
@@ -135,10 +150,19 @@ inline void storeOutputs(typename L::D first, typename L::D second, float *out1,
     float f[2 * L::W];
     if constexpr (PAIRED_BY_BUILTINS<L>) {
         const typename L::F2 both = narrowPair<L>(audibleLanes<L>(first), audibleLanes<L>(second));
+        if (lanes == L::W) {
+            L::storePair(both, out1 + j, out2 + j);
+            return;
+        }
         std::memcpy(f, &both, sizeof both);
     } else {
         const typename L::F f1 = __builtin_convertvector(audibleLanes<L>(first), typename L::F);
         const typename L::F f2 = __builtin_convertvector(audibleLanes<L>(second), typename L::F);
+        if (lanes == L::W) {
+            std::memcpy(out1 + j, &f1, sizeof f1);
+            std::memcpy(out2 + j, &f2, sizeof f2);
+            return;
+        }
         std::memcpy(f, &f1, sizeof f1);
         std::memcpy(f + L::W, &f2, sizeof f2);
     }
@@ -273,6 +297,190 @@ inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
     return reported & lanesUpTo(run.count);
 }
 
+// (sin, cos) of a + pi j step for lanes [j, j + W): (s0, c0) turned by a table.
+template <class L>
+[[gnu::always_inline]] inline void turnedLanes(double s0, double c0, const RotationTable &r,
+                                               int32_t j, typename L::D &sinOut,
+                                               typename L::D &cosOut) {
+    using D = typename L::D;
+    const D ts = loadLanes<L>(r.s + j), tc = loadLanes<L>(r.c + j);
+    sinOut = s0 * tc + c0 * ts;
+    cosOut = c0 * tc - s0 * ts;
+}
+
+// A held run's folded weights in lanes (HeldFold), copied out of the run so that the outputs'
+// stores cannot make the compiler load them again.
+template <class L> struct FoldLanes {
+    typename L::D pr[4], pi[4], zr, zi, zr2, zi2, flip;
+    explicit FoldLanes(const HeldRun &run) {
+        using D = typename L::D;
+        for (int32_t k = 0; k < 4; ++k) {
+            pr[k] = splat<D>(run.fold.pr[k]);
+            pi[k] = splat<D>(run.fold.pi[k]);
+        }
+        zr = splat<D>(run.zr);
+        zi = splat<D>(run.zi);
+        zr2 = splat<D>(run.fold.zr2);
+        zi2 = splat<D>(run.fold.zi2);
+        flip = splat<D>(run.fold.flip);
+    }
+};
+
+// The held run's closed form from its folded weights, before the level where it fades and the
+// comb's turn where it rotates: X.
+template <class L, bool OneSided>
+[[gnu::always_inline]] inline void foldedSum(typename L::D sc, typename L::D cc, typename L::D sm,
+                                             typename L::D cm, typename L::D sK, typename L::D cK,
+                                             const FoldLanes<L> &f, typename L::D &Xr,
+                                             typename L::D &Xi) {
+    using D = typename L::D;
+    const D cK1 = cK * cm - sm * sK;
+    if (OneSided) {
+        const D sd = sc * cm - cc * sm;
+        const D sK1 = cK * sm + cm * sK;
+        const D sThetaK = cK * sc + sK * cc;
+        const D sThetaK1 = cK1 * sc + cc * sK1;
+        Xr = f.pr[0] * sc + f.pr[1] * sd + f.pr[2] * sThetaK1 + f.pr[3] * sThetaK;
+        Xi = f.pi[0] * sc + f.pi[1] * sd + f.pi[2] * sThetaK1 + f.pi[3] * sThetaK;
+    } else {
+        (void)cc;
+        Xr = sc * (f.pr[0] + f.pr[1] * cK1 + f.pr[2] * cK);
+        Xi = sc * (f.pi[0] + f.pi[1] * cK1 + f.pi[2] * cK);
+    }
+}
+
+// sin(a + pi j step) or cos(a + pi j step) for lanes [j, j + W) from sin a, cos a and a table.
+template <class L>
+[[gnu::always_inline]] inline typename L::D turnedSin(double s0, double c0, const RotationTable &r,
+                                                      int32_t j) {
+    return s0 * loadLanes<L>(r.c + j) + c0 * loadLanes<L>(r.s + j);
+}
+
+template <class L>
+[[gnu::always_inline]] inline typename L::D turnedCos(double s0, double c0, const RotationTable &r,
+                                                      int32_t j) {
+    return c0 * loadLanes<L>(r.c + j) - s0 * loadLanes<L>(r.s + j);
+}
+
+// The angle sums of a rotated run's sample 0, from its start sines: sin and cos of theta - beta,
+// theta + K beta, theta + (K+1) beta and (K+1) beta, as partialSum forms them, each sample's
+// then turned by its own table (HeldRotations), so that no sample forms them again.
+struct TurnedStart {
+    double sc, cc, sm, cm, sd, cd, sThetaK, cThetaK, sThetaK1, cThetaK1, sK1, cK1, sK, cK, sq, cq;
+};
+
+inline TurnedStart turnedStart(const double (&start)[8]) {
+    TurnedStart t;
+    t.sc = start[0];
+    t.cc = start[1];
+    t.sm = start[2];
+    t.cm = start[3];
+    t.sK = start[4];
+    t.cK = start[5];
+    t.sq = start[6];
+    t.cq = start[7];
+    t.sd = t.sc * t.cm - t.cc * t.sm;
+    t.cd = t.cc * t.cm + t.sc * t.sm;
+    t.cK1 = t.cK * t.cm - t.sm * t.sK;
+    t.sK1 = t.cK * t.sm + t.cm * t.sK;
+    t.sThetaK = t.cK * t.sc + t.sK * t.cc;
+    t.cThetaK = t.cK * t.cc - t.sK * t.sc;
+    t.sThetaK1 = t.cK1 * t.sc + t.cc * t.sK1;
+    t.cThetaK1 = t.cK1 * t.cc - t.sK1 * t.sc;
+    return t;
+}
+
+// A held run whose ratio and comb hold (the comb phase may turn, Rotating): one pass over the
+// lanes, each sample's sines (its angle sums turned by the run's tables where Rotated, else its
+// phases' sines), the folded closed form, gains and outputs.
+template <class L, bool Hq, bool OneSided, bool Rotating, bool Fading, bool Rotated>
+inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second) {
+    using D = typename L::D;
+    const FoldLanes<L> f(run);
+    const D K = splat<D>(run.K);
+    const D carrier = splat<D>(run.carrier), carrierStep = splat<D>(run.carrierStep);
+    const D spacing = splat<D>(run.spacing), spacingStep = splat<D>(run.spacingStep);
+    const D comb = splat<D>(run.comb), combStep = splat<D>(run.combStep);
+    const TurnedStart t0 = Rotated ? turnedStart(run.start) : TurnedStart{};
+    const RotationTable *const tables = run.rotations;
+    const double *const levels = run.levels;
+    const int32_t count = run.count;
+    const D first0 = laneIndices<L>(0);
+    const auto group = [&](int32_t j, int32_t lanes) __attribute__((always_inline)) {
+        const D i = first0 + static_cast<double>(j);
+        D Xr, Xi, cm;
+        if (Rotated && OneSided) {
+            const D sc = turnedSin<L>(t0.sc, t0.cc, tables[ROTATION_CARRIER], j);
+            const D sd = turnedSin<L>(t0.sd, t0.cd, tables[ROTATION_DIFFERENCE], j);
+            const D sThetaK1 = turnedSin<L>(t0.sThetaK1, t0.cThetaK1, tables[ROTATION_TOP], j);
+            const D sThetaK = turnedSin<L>(t0.sThetaK, t0.cThetaK, tables[ROTATION_TOP_LESS_ONE], j);
+            cm = turnedCos<L>(t0.sm, t0.cm, tables[ROTATION_SPACING], j);
+            Xr = f.pr[0] * sc + f.pr[1] * sd + f.pr[2] * sThetaK1 + f.pr[3] * sThetaK;
+            Xi = f.pi[0] * sc + f.pi[1] * sd + f.pi[2] * sThetaK1 + f.pi[3] * sThetaK;
+        } else if (Rotated) {
+            const D sc = turnedSin<L>(t0.sc, t0.cc, tables[ROTATION_CARRIER], j);
+            const D cK1 = turnedCos<L>(t0.sK1, t0.cK1, tables[ROTATION_K1_SPACING], j);
+            const D cK = turnedCos<L>(t0.sK, t0.cK, tables[ROTATION_K_SPACING], j);
+            cm = turnedCos<L>(t0.sm, t0.cm, tables[ROTATION_SPACING], j);
+            Xr = sc * (f.pr[0] + f.pr[1] * cK1 + f.pr[2] * cK);
+            Xi = sc * (f.pi[0] + f.pi[1] * cK1 + f.pi[2] * cK);
+        } else {
+            D sc, cc, sm, sK, cK;
+            const D phiC = wrapLanes<L>(carrier + i * carrierStep);
+            const D phiM = wrapLanes<L>(spacing + i * spacingStep);
+            if (Hq) {
+                sinCosPathPair<L, Hq>(phiC, phiM, sc, cc, sm, cm);
+                sinCosPathOfMultiple<L, Hq>(K, phiM, sK, cK);
+            } else {
+                sinCosPiInCycleLanes2<L>(phiC, phiM, sc, cc, sm, cm);
+                sinCosPiOfMultipleInRangeLanes<L>(K, phiM, sK, cK);
+            }
+            foldedSum<L, OneSided>(sc, cc, sm, cm, sK, cK, f, Xr, Xi);
+        }
+        if (Rotating) {
+            D sq, cq;
+            if (Rotated) {
+                sq = turnedSin<L>(t0.sq, t0.cq, tables[ROTATION_COMB], j);
+                cq = turnedCos<L>(t0.sq, t0.cq, tables[ROTATION_COMB], j);
+            } else {
+                sinCosPath<L, Hq>(wrapLanes<L>(comb + i * combStep), sq, cq);
+            }
+            const D Qr = cq * Xr - sq * Xi;
+            Xi = sq * Xr + cq * Xi;
+            Xr = Qr;
+        }
+        const D Dr = f.zr2 - 2.0 * cm * f.zr - f.zi2 + 1.0;
+        const D Di = 2.0 * (f.zr - cm) * f.zi;
+        D m = 1.0 / (Dr * Dr + Di * Di);
+        if (Fading) {
+            m = m * loadLanes<L>(levels + j);
+        }
+        const D out1 = (Xr * Dr + Xi * Di) * m;
+        const D out2 = (Xi * Dr - Xr * Di) * (m * f.flip);
+        storeOutputs<L>(out1, out2, first, second, j, lanes);
+    };
+    int32_t j = 0;
+    for (; j + L::W <= count; j += L::W) {
+        group(j, L::W);
+    }
+    if (j < count) {
+        group(j, count - j);
+    }
+    return 0;
+}
+
+template <class L, bool Hq, bool OneSided, bool Rotated>
+uint64_t heldFoldedPassOf(const HeldRun &run, float *first, float *second) {
+    const bool fading = run.levels != nullptr;
+    if (run.combStep != 0.0) {
+        return fading
+                   ? heldFoldedLanes<L, Hq, OneSided, true, true, Rotated>(run, first, second)
+                   : heldFoldedLanes<L, Hq, OneSided, true, false, Rotated>(run, first, second);
+    }
+    return fading ? heldFoldedLanes<L, Hq, OneSided, false, true, Rotated>(run, first, second)
+                  : heldFoldedLanes<L, Hq, OneSided, false, false, Rotated>(run, first, second);
+}
+
 template <class L, bool Hq, bool OneSided, bool Rotated>
 uint64_t heldRunPassOf(const HeldRun &run, float *first, float *second) {
     const bool fading = run.levels != nullptr;
@@ -281,13 +489,7 @@ uint64_t heldRunPassOf(const HeldRun &run, float *first, float *second) {
                    ? heldRunLanes<L, Hq, OneSided, false, true, true, Rotated>(run, first, second)
                    : heldRunLanes<L, Hq, OneSided, false, false, true, Rotated>(run, first, second);
     }
-    if (run.combStep != 0.0) {
-        return fading
-                   ? heldRunLanes<L, Hq, OneSided, true, true, false, Rotated>(run, first, second)
-                   : heldRunLanes<L, Hq, OneSided, true, false, false, Rotated>(run, first, second);
-    }
-    return fading ? heldRunLanes<L, Hq, OneSided, false, true, false, Rotated>(run, first, second)
-                  : heldRunLanes<L, Hq, OneSided, false, false, false, Rotated>(run, first, second);
+    return heldFoldedPassOf<L, Hq, OneSided, Rotated>(run, first, second);
 }
 
 // Rotated runs exist on the "hq" path only: the fast path's sines are its float kernel's.
@@ -339,7 +541,8 @@ template <class L> constexpr LanePasses passesOf() {
             {{&movingPass<L, false, false>, &movingPass<L, false, true>},
              {&movingPass<L, true, false>, &movingPass<L, true, true>}},
             &ratioInputsLanes<L>,
-            &sinCosBatch<L>};
+            &sinCosBatch<L>,
+            &pinsHeldLanes<L>};
 }
 
 } // namespace

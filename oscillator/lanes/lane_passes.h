@@ -17,6 +17,31 @@ struct RotationTable {
     double s[LANE_BLOCK], c[LANE_BLOCK];
 };
 
+// The tables of a held run, by the angle each turns: the carrier theta, the spacing beta, K beta,
+// the comb phase, and the sums theta - beta, theta + (K+1) beta, theta + K beta, (K+1) beta.
+enum RotationIndex : int32_t {
+    ROTATION_CARRIER,
+    ROTATION_SPACING,
+    ROTATION_K_SPACING,
+    ROTATION_COMB,
+    ROTATION_DIFFERENCE,
+    ROTATION_TOP,
+    ROTATION_TOP_LESS_ONE,
+    ROTATION_K1_SPACING,
+    ROTATION_TABLES
+};
+
+// A held run's closed form with its constants folded (render/held_fold.h): sample j's signals
+// are Re and flip Im of X / D, X a sum of its sines with the weights p (one-sided: sin theta,
+// sin(theta - beta), sin(theta + (K+1) beta), sin(theta + K beta); two-sided: sin theta times
+// 1, cos((K+1) beta), cos(K beta)), which hold the comb phase's turn where it holds, the
+// normalisation, and the first signal's level and sign where the level holds.
+struct HeldFold {
+    double pr[4], pi[4]; // the complex weights
+    double zr2, zi2;     // zr^2 and zi^2, for D as partialSum forms it
+    double flip;         // sign2 / sign1
+};
+
 // A run of 1..LANE_BLOCK samples whose pitch, spacing and gate hold. Sample i (from 0) sounds with
 // the phases wrap(start + i step), the level `level` or, while the voice fades, levels[i], and
 // sample 0's count; with sample 0's ratio, comb and power too where every input holds, or else
@@ -39,6 +64,7 @@ struct HeldRun {
     // the sines of start + i step.
     const RotationTable *rotations;
     double start[8];
+    HeldFold fold; // where the ratio holds
     int32_t count;
 };
 
@@ -83,12 +109,17 @@ using RatioInputs = void (*)(const float *a, const float *combfreq, const float 
 // of 8; for its tests.
 using SinCosLanes = void (*)(const double *angle, double *sinOut, double *cosOut, int32_t n);
 
+// True when, for each of the `count` pins, its floats [begin, begin + n), n >= 1, all have the
+// bit pattern of the one at begin.
+using PinsHeld = bool (*)(const float *const *pins, int32_t count, int32_t begin, int32_t n);
+
 // The passes of one vector unit, [hq][oneSided].
 struct LanePasses {
     HeldRunPass held[2][2];
     MovingPass moving[2][2];
     RatioInputs ratioInputs;
     SinCosLanes sinCos;
+    PinsHeld pinsHeld;
 };
 
 // The passes of a unit; null for VectorUnit::None and above WIDEST_BUILT_UNIT.

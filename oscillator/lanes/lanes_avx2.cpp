@@ -17,7 +17,7 @@
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx2", "fpmath=sse")
+#pragma GCC target("avx2", "fpmath=sse", "tune=generic")
 #endif
 
 #include "oscillator/lanes/closed_form_lanes.h"
@@ -31,6 +31,11 @@ struct Avx2Lanes : VectorLanes<4> {
     static D roundHalfEven(D v) { return __builtin_ia32_roundpd256(v, 0x8); }
     // Correctly rounded, as std::sqrt is: VSQRTPD.
     static D sqrt(D v) { return __builtin_ia32_sqrtpd256(v); }
+    // The low and high four of eight floats, widened exactly: VCVTPS2PD, after VEXTRACTF128.
+    static D widenLow(F2 f) { return __builtin_ia32_cvtps2pd256(__builtin_ia32_ps_ps256(f)); }
+    static D widenHigh(F2 f) {
+        return __builtin_ia32_cvtps2pd256(__builtin_ia32_vextractf128_ps256(f, 1));
+    }
 };
 
 } // namespace

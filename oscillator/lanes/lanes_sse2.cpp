@@ -17,7 +17,7 @@
 #pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("sse2", "fpmath=sse")
+#pragma GCC target("sse2", "fpmath=sse", "tune=generic")
 #endif
 
 #include "oscillator/lanes/closed_form_lanes.h"
@@ -31,6 +31,18 @@ struct Sse2Lanes : VectorLanes<2> {
     // Correctly rounded, as std::sqrt is: SQRTPD, by its builtin (the intrinsic's x87 setting
     // differs from this file's, so GCC would not inline it on 32-bit builds).
     static D sqrt(D v) { return __builtin_ia32_sqrtpd(v); }
+    // x where lo <= m <= hi, else 0.0: CMPLEPD and ANDPD.
+    static D keep(D m, double lo, double hi, D x) {
+        const D inside = __builtin_ia32_andpd(__builtin_ia32_cmplepd(D{lo, lo}, m),
+                                              __builtin_ia32_cmplepd(m, D{hi, hi}));
+        return __builtin_ia32_andpd(inside, x);
+    }
+    // The low two floats to a, the high two to b: MOVLPS and MOVHPS.
+    static void storePair(F2 f, float *a, float *b) {
+        typedef float F64 __attribute__((vector_size(8)));
+        __builtin_ia32_storelps(reinterpret_cast<F64 *>(a), f);
+        __builtin_ia32_storehps(reinterpret_cast<F64 *>(b), f);
+    }
 };
 
 } // namespace

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "oscillator/lanes/lane_passes.h"
+
 // z = A e^(i pi C) and its power z^(K+1) for the (A, C, K) and path a held sub-block last
 // sounded with, A and C compared bit for bit: a held note keeps them from block to block. They
 // are pure functions of the key, so a stale entry is never wrong, only unused.
@@ -11,4 +13,15 @@ struct HeldRatio {
     int32_t K = -1;
     bool hq = false;
     double zr = 0.0, zi = 0.0, wr = 0.0, wi = 0.0, R = 0.0;
+    // The held comb phase's sine and cosine, for the phase Q (bits) on the path hqQ.
+    uint64_t Q = ~uint64_t{0};
+    bool hqQ = false;
+    double sq = 0.0, cq = 1.0;
+    // The folded closed form of the ratio and comb above, for the first signal's gain (bits),
+    // the second's sign, the Mode and whether the comb turns; stale once foldValid is false.
+    HeldFold fold = {};
+    bool foldValid = false;
+    uint64_t foldGain = 0;
+    double foldSign2 = 0.0;
+    bool foldOneSided = false, foldCombTurns = false;
 };

@@ -20,7 +20,7 @@ struct RotationKey {
 struct HeldRotations {
     RotationKey built;       // what the tables hold
     RotationKey seen;        // the last sub-block that asked for others
-    RotationTable tables[4]; // carrier, spacing, K times the spacing, comb (HeldRun's order)
+    RotationTable tables[ROTATION_TABLES]; // by RotationIndex
 };
 
 // Near the closed form's pole (|A| near 1, D = (1 - z e^(i beta)) (1 - z e^(-i beta)) near 0)

@@ -18,11 +18,12 @@
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
 #else
-#pragma GCC target("sse2", "fpmath=sse")
+#pragma GCC target("sse2", "fpmath=sse", "tune=generic")
 #endif
 #endif
 
 #include "kernels/sin_cos_pi4.h"
+#include "oscillator/render/held_fold.h"
 #include "oscillator/render/render_blocks.h"
 #include "oscillator/render/render_samples.h"
 #include "oscillator/signal/complex_power.h"
@@ -40,30 +41,18 @@ uint64_t bitsOf(double x) {
     return b;
 }
 
-// True when each of the pins holds one bit pattern over [begin, end): each element equal to the
-// next one, compared as bytes.
-template <size_t N> bool pinsHeld(const float *const (&pins)[N], int32_t begin, int32_t end) {
-    const size_t bytes = static_cast<size_t>(end - begin - 1) * sizeof(float);
-    for (const float *p : pins) {
-        if (std::memcmp(p + begin, p + begin + 1, bytes) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // What a sub-block's inputs do: every one holds; the pitch, spacing and gate hold while "a" and
 // the comb move (every comb phase finite: a sample with none would be silent); or the pitch
 // moves.
 enum class SubBlock { Held, PitchHeld, Moving };
 
-SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end) {
+SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end, PinsHeld held) {
     const float *const pitchPins[] = {io.fc, io.fm1, io.gate, io.detune};
-    if (!pinsHeld(pitchPins, begin, end)) {
+    if (!held(pitchPins, 4, begin, end - begin)) {
         return SubBlock::Moving;
     }
     const float *const ratioPins[] = {io.a, io.combfreq, io.combphase};
-    if (pinsHeld(ratioPins, begin, end)) {
+    if (held(ratioPins, 3, begin, end - begin)) {
         return SubBlock::Held;
     }
     for (int32_t i = begin; i < end; ++i) {
@@ -169,6 +158,7 @@ template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
     r.C = bitsOf(c);
     r.K = k;
     r.hq = Hq;
+    r.foldValid = false;
     double sC, cC;
     if (Hq) {
         sC = std::sin(c * PI_D);
@@ -184,6 +174,26 @@ template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
     r.wr = w.wr;
     r.wi = w.wi;
     r.R = w.R;
+}
+
+// The comb phase's sine and cosine as the path's per-sample sum forms them, kept in the
+// ratio's cache while the phase and path hold.
+template <bool Hq> void combSines(HeldRatio &r, double q, double &sq, double &cq) {
+    if (!(bitsOf(q) == r.Q && r.hqQ == Hq)) {
+        r.Q = bitsOf(q);
+        r.hqQ = Hq;
+        r.foldValid = false;
+        if (Hq) {
+            r.sq = std::sin(q * PI_D);
+            r.cq = std::cos(q * PI_D);
+        } else {
+            double unused[6];
+            sinCosPi4(q, r.sq, r.cq, q, unused[0], unused[1], q, unused[2], unused[3], q,
+                      unused[4], unused[5]);
+        }
+    }
+    sq = r.sq;
+    cq = r.cq;
 }
 
 // The per-sample sum of one sample, times its gains, to the outputs.
@@ -265,7 +275,7 @@ void startSines(HeldRun &run, double carrier, double spacing, SinCosLanes sinCos
     alignas(64) double angle[8] = {carrier * PI_D, spacing * PI_D, (run.K * spacing) * PI_D,
                                    run.comb * PI_D};
     alignas(64) double sines[8], cosines[8];
-    sinCos(angle, sines, cosines, 8);
+    sinCos(angle, sines, cosines, 4); // the widest unit's one group of 8 takes these 4 too
     for (int32_t p = 0; p < 4; ++p) {
         run.start[2 * p] = sines[p];
         run.start[2 * p + 1] = cosines[p];
@@ -358,6 +368,25 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
         run.rotations = rotations.tables;
         startSines(run, before.carrier, before.spacing, passes.sinCos);
     }
+    if (!ratioMoves) {
+        double cq = 1.0, sq = 0.0;
+        const bool combTurns = run.combStep != 0.0;
+        if (!combTurns) {
+            combSines<Hq>(ratio, run.comb, sq, cq);
+        }
+        const double gain1 = fading ? sign1 : run.level * sign1;
+        if (!(ratio.foldValid && bitsOf(gain1) == ratio.foldGain && sign2 == ratio.foldSign2 &&
+              oneSided == ratio.foldOneSided && combTurns == ratio.foldCombTurns)) {
+            ratio.fold = foldHeld(ratio.zr, ratio.zi, ratio.wr, ratio.wi, ratio.R, s.A, cq, sq,
+                                  gain1, sign1 * sign2, oneSided);
+            ratio.foldValid = true;
+            ratio.foldGain = bitsOf(gain1);
+            ratio.foldSign2 = sign2;
+            ratio.foldOneSided = oneSided;
+            ratio.foldCombTurns = combTurns;
+        }
+        run.fold = ratio.fold;
+    }
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][oneSided ? 1 : 0](run, first, second);
     // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample.
@@ -442,7 +471,7 @@ void renderBlocksOf(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
                     double sign2, bool oneSided, const LanePasses &passes) {
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
-        const SubBlock kind = subBlockOf(io, begin, end);
+        const SubBlock kind = subBlockOf(io, begin, end, passes.pinsHeld);
         if (kind == SubBlock::Moving) {
             renderMoving<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes);
         } else {
