@@ -1,14 +1,14 @@
 // The process routine. Per block: buffers from the offset, destinations, decay step, partial
 // limit, silence test, then the samples: the block render path on the widest vector unit
-// (render/render_blocks.h), or on processors without one the per-sample loop, whose body is the
+// (render/sub_blocks.h), or on processors without one the per-sample loop, whose body is the
 // signal path (level, gate, pitch, spacing, partial count, ratio, comb, closed-form sum, phase
 // advance).
 #include "oscillator/module/Module.h"
 
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/module/VoicePool.h"
-#include "oscillator/render/render_blocks.h"
-#include "oscillator/render/render_samples.h"
+#include "oscillator/render/sub_blocks.h"
+#include "oscillator/render/per_sample.h"
 #include "oscillator/render/sample_steps.h"
 #include "oscillator/signal/partial_sum.h"
 #include "oscillator/signal/rounding.h"
@@ -88,18 +88,18 @@ void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
     const double sign1 = m_sign1, sign2 = m_sign2;
     LoopState st = loadLoopState(*this);
     if (const LanePasses *passes = lanePasses(m_vector_unit)) {
-        renderBlocks(st, m_held_ratio, m_held_rotations, lc, io, sampleCount, sign1, sign2,
+        renderSubBlocks(st, m_held_ratio, m_held_rotations, lc, io, sampleCount, sign1, sign2,
                      m_hq != 0, oneSided, *passes);
     } else if (m_hq != 0) {
-        oneSided ? renderSamples<SinePath::Hq, true>(st, lc, io, sampleCount, sign1, sign2)
-                 : renderSamples<SinePath::Hq, false>(st, lc, io, sampleCount, sign1, sign2);
+        oneSided ? renderPerSample<SinePath::Hq, true>(st, lc, io, sampleCount, sign1, sign2)
+                 : renderPerSample<SinePath::Hq, false>(st, lc, io, sampleCount, sign1, sign2);
     } else if (m_use_sse) {
-        oneSided ? renderSamples<SinePath::FastSse, true>(st, lc, io, sampleCount, sign1, sign2)
-                 : renderSamples<SinePath::FastSse, false>(st, lc, io, sampleCount, sign1, sign2);
+        oneSided ? renderPerSample<SinePath::FastSse, true>(st, lc, io, sampleCount, sign1, sign2)
+                 : renderPerSample<SinePath::FastSse, false>(st, lc, io, sampleCount, sign1, sign2);
     } else {
         oneSided
-            ? renderSamples<SinePath::FastScalar, true>(st, lc, io, sampleCount, sign1, sign2)
-            : renderSamples<SinePath::FastScalar, false>(st, lc, io, sampleCount, sign1, sign2);
+            ? renderPerSample<SinePath::FastScalar, true>(st, lc, io, sampleCount, sign1, sign2)
+            : renderPerSample<SinePath::FastScalar, false>(st, lc, io, sampleCount, sign1, sign2);
     }
     storeLoopState(*this, st);
 }

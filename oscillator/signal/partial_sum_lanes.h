@@ -3,17 +3,17 @@
 // branches, and the two passes built on it (lane_passes.h).
 // Templates with internal linkage: include this after a unit's target pragma, and after the
 // headers it includes, so that everything here is compiled for that unit alone.
-#ifndef TARN_OSCILLATOR_LANES_CLOSED_FORM_LANES_H
-#define TARN_OSCILLATOR_LANES_CLOSED_FORM_LANES_H
+#ifndef TARN_OSCILLATOR_SIGNAL_PARTIAL_SUM_LANES_H
+#define TARN_OSCILLATOR_SIGNAL_PARTIAL_SUM_LANES_H
 
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
 
 #include "kernels/sin_cos_lanes.h"
-#include "oscillator/lanes/inputs_lanes.h"
+#include "oscillator/signal/partial_shape_lanes.h"
 #include "oscillator/lanes/lane_passes.h"
-#include "oscillator/lanes/power_lanes.h"
+#include "oscillator/signal/complex_power_lanes.h"
 
 namespace {
 

@@ -15,6 +15,6 @@
 
 // Renders samples 0..sampleCount-1 of io, carrying st and the ratio's and rotations' caches. hq:
 // the "hq" path; oneSided: Mode 1; passes: those of the vector unit that serves.
-void renderBlocks(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
+void renderSubBlocks(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
                   const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
                   double sign2, bool hq, bool oneSided, const LanePasses &passes);

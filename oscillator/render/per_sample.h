@@ -14,7 +14,7 @@
 // Path and OneSided are fixed per block: "hq", the processor and "Mode" do not change within
 // a call.
 template <SinePath Path, bool OneSided>
-static inline void renderSamples(LoopState &st, const LoopConstants &lc, const BlockIo &io,
+static inline void renderPerSample(LoopState &st, const LoopConstants &lc, const BlockIo &io,
                                  int32_t sampleCount, double sign1, double sign2) {
     for (int32_t i = 0; i < sampleCount; ++i) {
         SoundingSample s;

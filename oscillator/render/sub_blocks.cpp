@@ -1,12 +1,8 @@
-// The block render path: per sub-block, held or moving, chosen once.
-//
-// On 32-bit builds everything after the target pragma uses SSE2 doubles (fpmath=sse) instead of
-// x87: this path runs only where a vector unit exists, and its scalar steps and per-sample sums
-// must round as the lanes do. The headers with external inline functions (the standard
-// library's and ours) come before the pragma, so no copy of theirs is emitted here with SSE2
-// code; the maths headers after it have internal linkage.
+// The block render path: per sub-block, held or moving, chosen once; SSE2 doubles on 32-bit
+// builds too (lanes/unit_target.h).
 #include "kernels/cpu_features.h"
 #include "oscillator/lanes/lane_passes.h"
+#include "oscillator/lanes/unit_target.h"
 
 #include <cfloat>
 #include <cmath>
@@ -14,17 +10,11 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__i386__)
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
-#else
-#pragma GCC target("sse2", "fpmath=sse")
-#endif
-#endif
+TARN_SSE2_DOUBLES_BEGIN
 
 #include "kernels/sin_cos_pi4.h"
-#include "oscillator/render/render_blocks.h"
-#include "oscillator/render/render_samples.h"
+#include "oscillator/render/sub_blocks.h"
+#include "oscillator/render/per_sample.h"
 #include "oscillator/signal/complex_power.h"
 #include "oscillator/signal/partial_sum.h"
 
@@ -150,13 +140,13 @@ double phaseAfterSteps(double phase, double step, int32_t n) {
 
 // The per-sample loop over [begin, end): the sub-blocks the lanes do not take.
 template <SinePath Path>
-void renderSamplesOf(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
+void renderSubBlockPerSample(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
                      int32_t end, double sign1, double sign2, bool oneSided) {
     const BlockIo part = blockIoFrom(io, begin);
     if (oneSided) {
-        renderSamples<Path, true>(st, lc, part, end - begin, sign1, sign2);
+        renderPerSample<Path, true>(st, lc, part, end - begin, sign1, sign2);
     } else {
-        renderSamples<Path, false>(st, lc, part, end - begin, sign1, sign2);
+        renderPerSample<Path, false>(st, lc, part, end - begin, sign1, sign2);
     }
 }
 
@@ -278,7 +268,7 @@ void startSines(HeldRun &run, double carrier, double spacing, SinCosLanes sinCos
 // steps, formed in the lanes from the state at the start; the state at the end is formed the
 // same way.
 template <bool Hq>
-void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
+void renderHeldSubBlock(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
                 int32_t end, double sign1, double sign2, bool oneSided, const LanePasses &passes,
                 HeldRatio &ratio, HeldRotations &rotations, bool ratioMoves) {
     constexpr SinePath PATH = Hq ? SinePath::Hq : SinePath::FastSse;
@@ -305,7 +295,7 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     }
     if (!inLanes) {
         st = before;
-        renderSamplesOf<PATH>(st, lc, io, begin, end, sign1, sign2, oneSided);
+        renderSubBlockPerSample<PATH>(st, lc, io, begin, end, sign1, sign2, oneSided);
         return;
     }
     // The lanes form sample i's phases as start + i step (or, rotated, their sines), within a
@@ -388,7 +378,7 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
 // A moving sub-block: every sample's steps, as the per-sample loop takes them; the sounding
 // samples' sums in the lanes, except where the lanes report a power or an angle they cannot take.
 template <bool Hq>
-void renderMoving(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
+void renderMovingSubBlock(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
                   int32_t end, double sign1, double sign2, bool oneSided,
                   const LanePasses &passes) {
     constexpr SinePath PATH = Hq ? SinePath::Hq : SinePath::FastSse;
@@ -437,16 +427,16 @@ void renderMoving(LoopState &st, const LoopConstants &lc, const BlockIo &io, int
 }
 
 template <bool Hq>
-void renderBlocksOf(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
+void renderSubBlocksOnPath(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
                     const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
                     double sign2, bool oneSided, const LanePasses &passes) {
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
         const SubBlock kind = subBlockOf(io, begin, end);
         if (kind == SubBlock::Moving) {
-            renderMoving<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes);
+            renderMovingSubBlock<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes);
         } else {
-            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio, rotations,
+            renderHeldSubBlock<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio, rotations,
                            kind == SubBlock::PitchHeld);
         }
     }
@@ -454,18 +444,16 @@ void renderBlocksOf(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
 
 } // namespace
 
-void renderBlocks(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
+void renderSubBlocks(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
                   const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
                   double sign2, bool hq, bool oneSided, const LanePasses &passes) {
     if (hq) {
-        renderBlocksOf<true>(st, ratio, rotations, lc, io, sampleCount, sign1, sign2, oneSided,
+        renderSubBlocksOnPath<true>(st, ratio, rotations, lc, io, sampleCount, sign1, sign2, oneSided,
                              passes);
     } else {
-        renderBlocksOf<false>(st, ratio, rotations, lc, io, sampleCount, sign1, sign2, oneSided,
+        renderSubBlocksOnPath<false>(st, ratio, rotations, lc, io, sampleCount, sign1, sign2, oneSided,
                               passes);
     }
 }
 
-#if defined(__i386__) && defined(__clang__)
-#pragma clang attribute pop
-#endif
+TARN_SSE2_DOUBLES_END
