@@ -13,7 +13,7 @@
 
 TARN_UNIT_TARGET_BEGIN("avx2")
 
-#include "oscillator/signal/partial_sum_lanes.h"
+#include "oscillator/lanes/sub_block_lanes.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 TARN_UNIT_TARGET_BEGIN("avx512f,avx512dq,avx512bw,avx512vl")
 
-#include "oscillator/signal/partial_sum_lanes.h"
+#include "oscillator/lanes/sub_block_lanes.h"
 
 namespace {
 
