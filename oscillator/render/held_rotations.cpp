@@ -1,7 +1,6 @@
-// Rotation tables from exact products: j K step is formed without rounding (Dekker's product)
-// and reduced by whole turns exactly, so each entry is within about 2 ulps of e^(i pi j K step).
-// SSE2 doubles on 32-bit builds too (lanes/unit_target.h): Dekker's split fails on x87's wider
-// registers.
+// Rotation tables from exact products (Dekker's), each entry within about 2 ulps of
+// e^(i pi j K step); SSE2 doubles on 32-bit builds (lanes/unit_target.h), where x87's wider
+// registers would break the split.
 #include "oscillator/render/held_rotations.h"
 #include "oscillator/lanes/unit_target.h"
 

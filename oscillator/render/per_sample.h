@@ -1,9 +1,6 @@
-// The per-sample signal path over one block: for each sample the state steps, the closed-form
-// sum and the phase advance, in that order. The module's loop on processors without a vector
-// unit, the truth the block render path is held to, and that path's answer for the rare
-// sub-blocks its lanes do not take.
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's file, x87 elsewhere), never shared between the two.
+// The per-sample loop: each sample's steps, closed-form sum and phase advance. The path without a
+// vector unit, the truth the block path is held to, and its answer where the lanes cannot go.
+// Static functions, one copy per file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cstdint>
@@ -11,11 +8,11 @@
 #include "oscillator/render/sample_steps.h"
 #include "oscillator/signal/partial_sum.h"
 
-// Path and OneSided are fixed per block: "hq", the processor and "Mode" do not change within
-// a call.
+// Path and OneSided are fixed per block (lc.hq, the processor, lc.oneSided).
 template <SinePath Path, bool OneSided>
-static inline void renderPerSample(LoopState &st, const LoopConstants &lc, const BlockIo &io,
-                                 int32_t sampleCount, double sign1, double sign2) {
+static inline void perSampleLoop(LoopState &st, const LoopConstants &lc, const BlockIo &io,
+                                 int32_t sampleCount) {
+    const double sign1 = lc.sign1, sign2 = lc.sign2;
     for (int32_t i = 0; i < sampleCount; ++i) {
         SoundingSample s;
         if (!stepToSynthesis(st, lc, io, i, s)) {
@@ -27,4 +24,26 @@ static inline void renderPerSample(LoopState &st, const LoopConstants &lc, const
         io.second[i] = audibleSample(o.second * (st.level * sign2));
         advancePhases(st, s, lc.twoOverSr);
     }
+}
+
+// Samples [begin, end) per sample, on the sines of Path: a block without a vector unit, or a
+// sub-block the lanes do not take.
+template <SinePath Path>
+static inline void renderPerSample(LoopState &st, const LoopConstants &lc, const BlockIo &io,
+                                   int32_t begin, int32_t end) {
+    const BlockIo part = blockIoFrom(io, begin);
+    if (lc.oneSided) {
+        perSampleLoop<Path, true>(st, lc, part, end - begin);
+    } else {
+        perSampleLoop<Path, false>(st, lc, part, end - begin);
+    }
+}
+
+// One sample's sum, times its gains, to the outputs: a sample the lanes report.
+template <SinePath Path>
+static inline void perSampleSum(const SoundingSample &s, bool oneSided, double gain1, double gain2,
+                                float &first, float &second) {
+    const PartialSumOut o = partialSum<Path>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, oneSided);
+    first = audibleSample(o.first * gain1);
+    second = audibleSample(o.second * gain2);
 }

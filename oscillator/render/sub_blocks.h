@@ -1,9 +1,6 @@
-// The render path where a vector unit serves: the block in sub-blocks of up to LANE_BLOCK
-// samples, each either held (every input one value throughout: its first sample's steps stand for
-// all of them, its phases and level are formed in lanes) or moving (every sample's steps, then
-// the sums of the sounding ones in lanes). Held to the per-sample loop within 1e-6 of the output
-// scale on the fast path and 1e-9 with "hq"; silent samples, the partial count and every branch
-// the steps take are the per-sample loop's own.
+// The block render path, where a vector unit serves: the block in sub-blocks of up to LANE_BLOCK
+// samples, each held or moving. Held to the per-sample loop within 1e-6 of the output scale on
+// the fast path and 1e-9 with "hq"; silent samples, the count and every branch are that loop's.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +10,24 @@
 #include "oscillator/render/held_rotations.h"
 #include "oscillator/render/sample_steps.h"
 
-// Renders samples 0..sampleCount-1 of io, carrying st and the ratio's and rotations' caches. hq:
-// the "hq" path; oneSided: Mode 1; passes: those of the vector unit that serves.
-void renderSubBlocks(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
-                  const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
-                  double sign2, bool hq, bool oneSided, const LanePasses &passes);
+// What every sub-block of one block reads and carries: the loop's state and constants, the pin
+// buffers, the passes of the vector unit that serves, and the held sub-blocks' caches.
+struct SubBlockContext {
+    LoopState &st;
+    const LoopConstants &lc;
+    const BlockIo &io;
+    const LanePasses &passes;
+    HeldRatio &ratio;
+    HeldRotations &rotations;
+};
+
+// Samples 0..sampleCount-1 of the block, each sub-block held or moving, chosen once
+// (sub_blocks.cpp).
+void renderSubBlocks(const SubBlockContext &c, int32_t sampleCount);
+
+// Samples [begin, end) whose pitch, spacing and gate hold; ratioMoves: "a" or the comb moves
+// (held_sub_block.cpp).
+void renderHeldSubBlock(const SubBlockContext &c, int32_t begin, int32_t end, bool ratioMoves);
+
+// Samples [begin, end) whose pitch moves (moving_sub_block.cpp).
+void renderMovingSubBlock(const SubBlockContext &c, int32_t begin, int32_t end);

@@ -1,6 +1,6 @@
-// The powers z^(K+1) of signal/complex_power.h over the lanes of a lane type L, with an exponent
-// per lane: fastPower's operations lane by lane, so its bits, and hqPower's R.
-// Templates with internal linkage, compiled for one unit alone (lanes/unit_target.h).
+// complex_power.h over lanes with an exponent per lane: fastPower's operations, so its bits, and
+// hqPower's R. Templates with internal linkage, compiled for one unit alone
+// (lanes/unit_target.h).
 #ifndef TARN_OSCILLATOR_SIGNAL_COMPLEX_POWER_LANES_H
 #define TARN_OSCILLATOR_SIGNAL_COMPLEX_POWER_LANES_H
 

@@ -1,0 +1,295 @@
+// A held sub-block: its first sample's steps, then its phases and level formed from their
+// starts and steps in the lane pass, and the state at its end formed the same way.
+#include "kernels/cpu_features.h"
+#include "oscillator/lanes/lane_passes.h"
+#include "oscillator/lanes/unit_target.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+TARN_SSE2_DOUBLES_BEGIN
+
+#include "kernels/sin_cos_pi4.h"
+#include "oscillator/render/per_sample.h"
+#include "oscillator/render/sub_blocks.h"
+#include "oscillator/signal/complex_power.h"
+#include "oscillator/signal/partial_sum.h"
+
+namespace {
+
+uint64_t bitsOf(double x) {
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+// The level after n steps of levelAfterStep; each step's level into `levels` where given. The
+// steps are the per-sample loop's own, so a fading voice falls silent at the same sample.
+double levelAfterSteps(double level, double decayStep, int32_t n, double *levels = nullptr) {
+    if (decayStep == 0.0 && level > 0.0) {
+        return level;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        level = levelAfterStep(level, decayStep);
+        if (levels != nullptr) {
+            levels[i] = level;
+        }
+    }
+    return level;
+}
+
+// The start of the binade of a positive normal double: the power of two at or below it.
+double binadeStart(double a) {
+    uint64_t b;
+    std::memcpy(&b, &a, sizeof b);
+    b &= 0x7ff0000000000000u;
+    std::memcpy(&a, &b, sizeof a);
+    return a;
+}
+
+// A phase after n advances by `step`, each wrapped: the per-sample loop's running sum, bit for
+// bit. A step of at most 1 leaves every sum within [-2, 2], where the one-step wrap is the
+// complete one. While the phase stays inside one binade, more than two ulps u from its ends,
+// every advance adds the same d = RN_u(step) exactly (the exact sum is within u / 2 of phase +
+// d, on a grid of spacing u), so the steps of such a stretch are taken at once; a step exactly
+// halfway between two multiples of u rounds to even, alternately up and down, and is taken one
+// advance at a time. Near zero, where the binades are narrower than a few steps, so is every
+// advance.
+double phaseAfterSteps(double phase, double step, int32_t n) {
+    if (!(std::fabs(step) <= 1.0)) {
+        for (int32_t i = 0; i < n; ++i) {
+            phase = wrapComplete(phase + step);
+        }
+        return phase;
+    }
+    const double stride = 8.0 * std::fabs(step);
+    while (n > 0) {
+        phase = wrapOnce(phase + step);
+        --n;
+        const double a = std::fabs(phase);
+        if (n < 4 || !(a >= 0x1p-1000)) {
+            continue;
+        }
+        const double lo = binadeStart(a);
+        const double u = lo * 0x1p-52;
+        if (lo < stride) {
+            continue;
+        }
+        const double low = phase > 0.0 ? lo + 2.0 * u : -2.0 * lo + 2.0 * u;
+        const double high = phase > 0.0 ? 2.0 * lo - 2.0 * u : -lo - 2.0 * u;
+        const double d = (phase + step) - phase;
+        if (phase < low || phase > high || std::fabs(step - d) == 0.5 * u) {
+            continue;
+        }
+        if (d == 0.0) {
+            return phase; // every further advance rounds back to the phase itself
+        }
+        const double room = d > 0.0 ? (high - phase) / d : (low - phase) / d;
+        int32_t k = room < static_cast<double>(n) ? static_cast<int32_t>(room) : n;
+        double next = phase + static_cast<double>(k) * d;
+        while (k > 0 && (next < low || next > high)) { // the division's rounding
+            --k;
+            next = phase + static_cast<double>(k) * d;
+        }
+        phase = next;
+        n -= k;
+    }
+    return phase;
+}
+
+// The ratio's cache for (a, c, k) on the path.
+template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
+    if (k == r.K && r.hq == Hq && bitsOf(a) == r.A && bitsOf(c) == r.C) {
+        return;
+    }
+    r.A = bitsOf(a);
+    r.C = bitsOf(c);
+    r.K = k;
+    r.hq = Hq;
+    double sC, cC;
+    if (Hq) {
+        sC = std::sin(c * PI_D);
+        cC = std::cos(c * PI_D);
+    } else {
+        double unused[6];
+        sinCosPi4(c, sC, cC, c, unused[0], unused[1], c, unused[2], unused[3], c, unused[4],
+                  unused[5]);
+    }
+    r.zr = a * cC;
+    r.zi = a * sC;
+    const PowerOfRatio w = Hq ? hqPower(a, c, k) : fastPower(r.zr, r.zi, k);
+    r.wr = w.wr;
+    r.wi = w.wi;
+    r.R = w.R;
+}
+
+// Each sample's ratio, comb step and comb phase of a sub-block whose pitch holds, as the steps
+// form them, padded to a multiple of 8: the ratio and comb step in the lanes, and the comb phase
+// there too with "cyclic" off, its running sum here with it on. False where one is beyond the
+// "hq" lanes' range.
+template <bool Hq>
+bool ratiosOf(const LoopConstants &lc, const BlockIo &io, int32_t begin, int32_t end,
+              double firstComb, const LanePasses &passes, double *A, double *C, double *Q,
+              double &lastComb) {
+    const int32_t n = end - begin;
+    passes.ratioInputs(io.a + begin, io.combfreq + begin, io.combphase + begin, n, A, C,
+                       lc.combRotates ? nullptr : Q);
+    Q[0] = firstComb;
+    for (int32_t j = 1; lc.combRotates && j < n; ++j) {
+        Q[j] = combPhaseRotating(Q[j - 1], io.combphase[begin + j], lc.twoOverSr);
+    }
+    lastComb = Q[n - 1];
+    for (int32_t j = n; j % 8 != 0; ++j) {
+        A[j] = A[n - 1];
+        C[j] = C[n - 1];
+        Q[j] = Q[n - 1];
+    }
+    if (Hq) {
+        const double L = HQ_LANES_PHASE_LIMIT;
+        for (int32_t j = 0; j < n; ++j) {
+            if (!(std::fabs(C[j]) <= L && std::fabs(Q[j]) <= L)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Sample 0's sines of a rotated run, as the lanes form them for start + 0 step.
+void startSines(HeldRun &run, double carrier, double spacing, SinCosLanes sinCos) {
+    alignas(64) double angle[8] = {carrier * PI_D, spacing * PI_D, (run.K * spacing) * PI_D,
+                                   run.comb * PI_D};
+    alignas(64) double sines[8], cosines[8];
+    sinCos(angle, sines, cosines, 8);
+    for (int32_t p = 0; p < 4; ++p) {
+        run.start[2 * p] = sines[p];
+        run.start[2 * p + 1] = cosines[p];
+    }
+}
+
+// A sub-block whose pitch, spacing and gate hold (every input, or all but "a" and the comb). Its
+// first sample's steps give every sample's branches, pitch, spacing and count, or the silence of
+// all; where every input holds, its ratio, comb and power too. Its phases and level move by their
+// steps, formed in the lanes from the state at the start; the state at the end is formed the
+// same way.
+template <bool Hq>
+void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool ratioMoves) {
+    LoopState &st = c.st;
+    const LoopConstants &lc = c.lc;
+    const BlockIo &io = c.io;
+    const LanePasses &passes = c.passes;
+    HeldRatio &ratio = c.ratio;
+    constexpr SinePath PATH = Hq ? SinePath::Hq : SinePath::FastSse;
+    const int32_t n = end - begin;
+    const LoopState before = st;
+    SoundingSample s;
+    if (!stepToSynthesis(st, lc, io, begin, s)) {
+        std::memset(io.first + begin, 0, static_cast<size_t>(n) * sizeof(float));
+        std::memset(io.second + begin, 0, static_cast<size_t>(n) * sizeof(float));
+        st.level = levelAfterSteps(before.level, lc.decayStep, n);
+        return;
+    }
+    const double L = HQ_LANES_PHASE_LIMIT;
+    alignas(64) double ratios[LANE_BLOCK], combSteps[LANE_BLOCK], combPhases[LANE_BLOCK];
+    double lastComb = s.phiQ;
+    bool inLanes = !Hq || static_cast<double>(s.K) <= L;
+    if (ratioMoves) {
+        inLanes = inLanes && ratiosOf<Hq>(lc, io, begin, end, s.phiQ, passes, ratios, combSteps,
+                                          combPhases, lastComb);
+    } else {
+        formRatio<Hq>(ratio, s.A, s.C, s.K);
+        inLanes = inLanes && std::fabs(ratio.R) <= DOMINANT_POWER_LIMIT &&
+                  (!Hq || (std::fabs(s.C) <= L && std::fabs(s.phiQ) <= L));
+    }
+    if (!inLanes) {
+        st = before;
+        renderPerSample<PATH>(st, lc, io, begin, end);
+        return;
+    }
+    // The lanes form sample i's phases as start + i step (or, rotated, their sines), within a
+    // few ulps of the running sums. After the run the comb phase is formed the same way, drifting
+    // from its running sum by about 1e-17 half-turns per sample. The carrier and spacing phases
+    // are the running sums themselves, bit for bit: the start + n step form drifted by 1.3e-10
+    // half-turns over 10^7 samples, and the K-th partial turns K times as fast.
+    const double spacingStep = s.delta * lc.twoOverSr;
+    HeldRun run;
+    run.carrier = before.carrier;
+    run.carrierStep = wrapComplete(s.f1 * lc.twoOverSr);
+    run.spacing = before.spacing;
+    run.spacingStep = wrapComplete(spacingStep);
+    run.comb = s.phiQ;
+    run.combStep = !lc.combRotates || ratioMoves
+                       ? 0.0
+                       : wrapComplete(lc.twoOverSr * static_cast<double>(io.combphase[begin]) *
+                                      COMB_ROTATION_HZ);
+    // A held level is every sample's; a fading one steps down sample by sample.
+    alignas(64) double levels[LANE_BLOCK];
+    const bool fading = !(lc.decayStep == 0.0);
+    st.level = levelAfterSteps(before.level, lc.decayStep, n, fading ? levels : nullptr);
+    for (int32_t i = n; fading && i % 8 != 0; ++i) {
+        levels[i] = levels[n - 1]; // the lanes past the run's end read real levels too
+    }
+    run.level = st.level;
+    run.levels = fading ? levels : nullptr;
+    run.sign1 = lc.sign1;
+    run.sign2 = lc.sign2;
+    run.A = s.A;
+    run.K = static_cast<double>(s.K);
+    static_cast<HeldPower &>(run) = ratio;
+    run.ratios = ratioMoves ? ratios : nullptr;
+    run.combSteps = ratioMoves ? combSteps : nullptr;
+    run.combPhases = ratioMoves ? combPhases : nullptr;
+    run.count = n;
+    run.rotations = nullptr;
+    const double carrierStep = s.f1 * lc.twoOverSr;
+    bool rotate = Hq;
+    for (int32_t j = 0; rotate && ratioMoves && j < n; ++j) {
+        rotate = rotationHolds(ratios[j], 0.0);
+    }
+    rotate = rotate && (ratioMoves || rotationHolds(s.A, ratio.zi));
+    if (rotate &&
+        rotationsFor(c.rotations, carrierStep, spacingStep, run.combStep, s.K, passes.sinCos)) {
+        run.rotations = c.rotations.tables;
+        startSines(run, before.carrier, before.spacing, passes.sinCos);
+    }
+    float *const first = io.first + begin, *const second = io.second + begin;
+    uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);
+    // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample.
+    for (; again != 0; again &= again - 1) {
+        const int32_t j = __builtin_ctzll(again);
+        const SoundingSample t = {wrapComplete(run.carrier + j * run.carrierStep),
+                                  wrapComplete(run.spacing + j * run.spacingStep),
+                                  combPhases[j],
+                                  combSteps[j],
+                                  ratios[j],
+                                  s.K,
+                                  0.0,
+                                  0.0};
+        const double level = fading ? levels[j] : run.level;
+        perSampleSum<PATH>(t, lc.oneSided, level * lc.sign1, level * lc.sign2, first[j], second[j]);
+    }
+
+    const double steps = static_cast<double>(n);
+    st.carrier = phaseAfterSteps(before.carrier, carrierStep, n);
+    st.spacing = phaseAfterSteps(before.spacing, spacingStep, n);
+    if (ratioMoves) {
+        st.comb = lastComb;
+    } else if (lc.combRotates) {
+        st.comb = wrapComplete(run.comb + (steps - 1.0) * run.combStep);
+    }
+}
+
+} // namespace
+
+void renderHeldSubBlock(const SubBlockContext &c, int32_t begin, int32_t end, bool ratioMoves) {
+    if (c.lc.hq) {
+        renderHeldOnPath<true>(c, begin, end, ratioMoves);
+    } else {
+        renderHeldOnPath<false>(c, begin, end, ratioMoves);
+    }
+}
+
+TARN_SSE2_DOUBLES_END
