@@ -5,6 +5,10 @@
 #include <cstdint>
 
 #include "oscillator/lanes/lane_passes.h"
+#include "oscillator/render/sample_steps.h"
+
+// The words of a held sub-block's plan key.
+constexpr int32_t HELD_PLAN_WORDS = 7;
 
 // z and its power for the (A, C, K) and path a held sub-block last sounded with, A and C compared
 // bit for bit. They are pure functions of the key, so a stale entry is never wrong, only unused.
@@ -23,4 +27,12 @@ struct HeldRatio : HeldPower {
     uint64_t foldGain = 0;
     double foldSign2 = 0.0;
     bool foldOneSided = false, foldCombTurns = false;
+    // A held sub-block's first steps (stepToSynthesis) for the key `plan` (heldPlanKey): its
+    // sounding sample but the phases, and the pitch cache and count after it. A pure function of
+    // the key, as the ratio is.
+    uint64_t plan[HELD_PLAN_WORDS] = {};
+    bool planValid = false;
+    SoundingSample planned = {};
+    float plannedPitch = 0.0f, plannedPitchFc = 0.0f;
+    int32_t plannedK = -1;
 };

@@ -148,6 +148,27 @@ template <bool Hq> void combSines(HeldRatio &r, double q, double &sq, double &cq
     cq = r.cq;
 }
 
+// The plan key of a held sub-block (HeldRatio::plan): what its first sample's steps read, as
+// bits. The first sample's pins, the pitch cache and the count on entry, the partial limit, the
+// Nyquist frequency and the settings the steps decide by.
+void heldPlanKey(const SubBlockContext &c, int32_t begin, uint64_t (&key)[HELD_PLAN_WORDS]) {
+    const BlockIo &io = c.io;
+    const auto bits = [](float x) {
+        uint32_t b;
+        std::memcpy(&b, &x, sizeof b);
+        return static_cast<uint64_t>(b);
+    };
+    key[0] = bits(io.fc[begin]) | bits(io.fm1[begin]) << 32;
+    key[1] = bits(io.gate[begin]) | bits(io.detune[begin]) << 32;
+    key[2] = bits(io.a[begin]) | bits(io.combfreq[begin]) << 32;
+    key[3] = bits(io.combphase[begin]) | bits(c.st.pitchFc) << 32;
+    key[4] = bits(c.st.pitch) | static_cast<uint64_t>(static_cast<uint32_t>(c.st.K)) << 32;
+    key[5] = static_cast<uint64_t>(static_cast<uint32_t>(c.lc.Nmax)) |
+             static_cast<uint64_t>(c.lc.foldSpacing) << 32 |
+             static_cast<uint64_t>(c.lc.combRotates) << 33;
+    key[6] = bitsOf(c.lc.nyquist);
+}
+
 // Each sample's ratio, comb step and comb phase of a sub-block whose pitch holds, as the steps
 // form them, padded to a multiple of 8: the ratio and comb step in the lanes, and the comb phase
 // there too with "cyclic" off, its running sum here with it on. False where one is beyond the
@@ -208,11 +229,38 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     const int32_t n = end - begin;
     const LoopState before = st;
     SoundingSample s;
-    if (!stepToSynthesis(st, lc, io, begin, s)) {
+    uint64_t key[HELD_PLAN_WORDS];
+    if (!ratioMoves) {
+        heldPlanKey(c, begin, key);
+    }
+    if (!ratioMoves && ratio.planValid &&
+        std::memcmp(key, ratio.plan, sizeof key) == 0) { // the steps of the last held sub-block
+        st.level = levelAfterStep(st.level, lc.decayStep);
+        st.pitch = ratio.plannedPitch;
+        st.pitchFc = ratio.plannedPitchFc;
+        st.K = ratio.plannedK;
+        s = ratio.planned;
+        if (lc.combRotates) {
+            s.phiQ = combPhaseRotating(st.comb, io.combphase[begin], lc.twoOverSr);
+        }
+        st.comb = s.phiQ;
+        s.phiC = st.carrier;
+        s.phiM = st.spacing;
+    } else if (!stepToSynthesis(st, lc, io, begin, s)) {
         std::memset(io.first + begin, 0, static_cast<size_t>(n) * sizeof(float));
         std::memset(io.second + begin, 0, static_cast<size_t>(n) * sizeof(float));
         st.level = levelAfterSteps(before.level, lc.decayStep, n);
         return;
+    } else if (!ratioMoves) {
+        std::memcpy(ratio.plan, key, sizeof key);
+        ratio.planValid = true;
+        ratio.planned = s;
+        if (!lc.combRotates) {
+            ratio.planned.phiQ = st.comb;
+        }
+        ratio.plannedPitch = st.pitch;
+        ratio.plannedPitchFc = st.pitchFc;
+        ratio.plannedK = st.K;
     }
     const double L = HQ_LANES_PHASE_LIMIT;
     alignas(64) double ratios[LANE_BLOCK], combSteps[LANE_BLOCK], combPhases[LANE_BLOCK];
