@@ -7,8 +7,10 @@
 
 // Bit of the leaf-1 EDX feature word that reports SSE.
 constexpr uint32_t CPU_FEATURE_SSE = 1u << 25;
-// Leaf-1 EDX: SSE2. Leaf-1 ECX: XSAVE enabled by the system (OSXSAVE), AVX.
+// Leaf-1 EDX: SSE2. Leaf-1 ECX: fused multiply-add (FMA), XSAVE enabled by the system
+// (OSXSAVE), AVX.
 constexpr uint32_t CPU_FEATURE_SSE2 = 1u << 26;
+constexpr uint32_t CPU_FEATURE_FMA = 1u << 12;
 constexpr uint32_t CPU_FEATURE_OSXSAVE = 1u << 27;
 constexpr uint32_t CPU_FEATURE_AVX = 1u << 28;
 // Leaf-7 EBX: AVX2, and the AVX-512 subsets the wide render pass is built for (F, DQ, BW, VL).
@@ -42,13 +44,13 @@ constexpr VectorUnit WIDEST_BUILT_UNIT = VectorUnit::Avx2;
 // word (0 without CPUID); leaf1Ecx, leaf7Ebx and xcr0 count only where their source exists
 // (highestLeaf >= 7 for leaf 7, OSXSAVE for XGETBV); callers pass 0 for an observation they
 // could not make. AVX2 and AVX-512 need the system to save their registers, or their first use
-// faults.
+// faults; both units use fused multiply-adds, which every processor with AVX2 but a few has.
 constexpr VectorUnit vectorUnitFrom(uint32_t highestLeaf, uint32_t leaf1Edx, uint32_t leaf1Ecx,
                                     uint32_t leaf7Ebx, uint32_t xcr0) {
     const bool sse2 = (leaf1Edx & CPU_FEATURE_SSE) != 0 && (leaf1Edx & CPU_FEATURE_SSE2) != 0;
-    const bool osAvx = (leaf1Ecx & (CPU_FEATURE_OSXSAVE | CPU_FEATURE_AVX)) ==
-                           (CPU_FEATURE_OSXSAVE | CPU_FEATURE_AVX) &&
-                       (xcr0 & XCR0_AVX_STATE) == XCR0_AVX_STATE;
+    constexpr uint32_t AVX_FMA = CPU_FEATURE_OSXSAVE | CPU_FEATURE_AVX | CPU_FEATURE_FMA;
+    const bool osAvx =
+        (leaf1Ecx & AVX_FMA) == AVX_FMA && (xcr0 & XCR0_AVX_STATE) == XCR0_AVX_STATE;
     const uint32_t leaf7 = highestLeaf >= 7 ? leaf7Ebx : 0u;
     if (!sse2) {
         return VectorUnit::None;

@@ -11,7 +11,7 @@
 
 #include "kernels/lanes.h"
 
-TARN_UNIT_TARGET_BEGIN("avx2")
+TARN_UNIT_TARGET_BEGIN("avx2,fma")
 
 #include "oscillator/lanes/sub_block_lanes.h"
 
@@ -24,6 +24,8 @@ struct Avx2Lanes : VectorLanes<4> {
     static D roundHalfEven(D v) { return __builtin_ia32_roundpd256(v, 0x8); }
     // Correctly rounded, as std::sqrt is: VSQRTPD.
     static D sqrt(D v) { return __builtin_ia32_sqrtpd256(v); }
+    // a b + c rounded once: VFMADD (the unit needs FMA, cpu_features.h).
+    static D mulAdd(D a, D b, D c) { return __builtin_ia32_vfmaddpd256(a, b, c); }
     // The low and high four of eight floats, widened exactly: VCVTPS2PD, after VEXTRACTF128.
     static D widenLow(F2 f) { return __builtin_ia32_cvtps2pd256(__builtin_ia32_ps_ps256(f)); }
     static D widenHigh(F2 f) {

@@ -104,13 +104,15 @@ inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
 template <class L>
 [[gnu::always_inline]] inline typename L::D turnedSin(double s0, double c0, const RotationTable &r,
                                                       int32_t j) {
-    return s0 * loadLanes<L>(r.c + j) + c0 * loadLanes<L>(r.s + j);
+    using D = typename L::D;
+    return mulAdd<L>(splat<D>(s0), loadLanes<L>(r.c + j), c0 * loadLanes<L>(r.s + j));
 }
 
 template <class L>
 [[gnu::always_inline]] inline typename L::D turnedCos(double s0, double c0, const RotationTable &r,
                                                       int32_t j) {
-    return c0 * loadLanes<L>(r.c + j) - s0 * loadLanes<L>(r.s + j);
+    using D = typename L::D;
+    return mulAdd<L>(splat<D>(-s0), loadLanes<L>(r.s + j), c0 * loadLanes<L>(r.c + j));
 }
 
 // The angle sums of a rotated run's sample 0, from its start sines: sin and cos of theta - beta,
@@ -166,15 +168,14 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
             const D sThetaK1 = turnedSin<L>(t0.sThetaK1, t0.cThetaK1, tables[ROTATION_TOP], j);
             const D sThetaK = turnedSin<L>(t0.sThetaK, t0.cThetaK, tables[ROTATION_TOP_LESS_ONE], j);
             cm = turnedCos<L>(t0.sm, t0.cm, tables[ROTATION_SPACING], j);
-            Xr = f.pr[0] * sc + f.pr[1] * sd + f.pr[2] * sThetaK1 + f.pr[3] * sThetaK;
-            Xi = f.pi[0] * sc + f.pi[1] * sd + f.pi[2] * sThetaK1 + f.pi[3] * sThetaK;
+            foldedWeights<L>(f, sc, sd, sThetaK1, sThetaK, Xr, Xi);
         } else if (Rotated) {
             const D sc = turnedSin<L>(t0.sc, t0.cc, tables[ROTATION_CARRIER], j);
             const D cK1 = turnedCos<L>(t0.sK1, t0.cK1, tables[ROTATION_K1_SPACING], j);
             const D cK = turnedCos<L>(t0.sK, t0.cK, tables[ROTATION_K_SPACING], j);
             cm = turnedCos<L>(t0.sm, t0.cm, tables[ROTATION_SPACING], j);
-            Xr = sc * (f.pr[0] + f.pr[1] * cK1 + f.pr[2] * cK);
-            Xi = sc * (f.pi[0] + f.pi[1] * cK1 + f.pi[2] * cK);
+            Xr = sc * mulAdd<L>(f.pr[2], cK, mulAdd<L>(f.pr[1], cK1, f.pr[0]));
+            Xi = sc * mulAdd<L>(f.pi[2], cK, mulAdd<L>(f.pi[1], cK1, f.pi[0]));
         } else {
             D sc, cc, sm, sK, cK;
             const D phiC = wrapLanes<L>(carrier + i * carrierStep);
@@ -200,14 +201,15 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
             Xi = sq * Xr + cq * Xi;
             Xr = Qr;
         }
+        // D as partialSum forms it, -Di here: its one rounding near the pole is the reference's.
         const D Dr = f.zr2 - 2.0 * cm * f.zr - f.zi2 + 1.0;
-        const D Di = 2.0 * (f.zr - cm) * f.zi;
-        D m = 1.0 / (Dr * Dr + Di * Di);
+        const D nDi = 2.0 * (cm - f.zr) * f.zi;
+        D m = 1.0 / mulAdd<L>(Dr, Dr, nDi * nDi);
         if (Fading) {
             m = m * loadLanes<L>(levels + j);
         }
-        const D out1 = (Xr * Dr + Xi * Di) * m;
-        const D out2 = (Xi * Dr - Xr * Di) * (m * f.flip);
+        const D out1 = mulAdd<L>(-Xi, nDi, Xr * Dr) * m;
+        const D out2 = mulAdd<L>(Xr, nDi, Xi * Dr) * (m * f.flip);
         storeOutputs<L>(out1, out2, first, second, j, lanes);
     };
     int32_t j = 0;

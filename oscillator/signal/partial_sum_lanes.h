@@ -118,6 +118,26 @@ template <class L, bool Hq>
     storeLanes<L>(t.cK + j, cK);
 }
 
+// Whether the lane type has a fused multiply-add (L::mulAdd); a b + c rounded once where it has,
+// twice where not. Only the folded closed form of held runs takes it: the sines' kernels and D
+// keep partialSum's roundings.
+template <class L, class = void> struct FusesItself : std::false_type {};
+template <class L>
+struct FusesItself<L, std::void_t<decltype(L::mulAdd(std::declval<typename L::D>(),
+                                                     std::declval<typename L::D>(),
+                                                     std::declval<typename L::D>()))>>
+    : std::true_type {};
+
+template <class L>
+[[gnu::always_inline]] inline typename L::D mulAdd(typename L::D a, typename L::D b,
+                                                   typename L::D c) {
+    if constexpr (FusesItself<L>::value) {
+        return L::mulAdd(a, b, c);
+    } else {
+        return a * b + c;
+    }
+}
+
 // Whether the lane type keeps the lanes of x whose m lies in [lo, hi] itself (L::keep): on
 // 32-bit builds GCC takes a mask of two 64-bit lanes apart, where SSE2 has CMPLEPD and ANDPD.
 template <class L, class = void> struct KeepsItself : std::false_type {};
@@ -226,6 +246,16 @@ template <class L> struct FoldLanes {
     }
 };
 
+// The one-sided X from the four sines its weights multiply.
+template <class L>
+[[gnu::always_inline]] inline void foldedWeights(const FoldLanes<L> &f, typename L::D s0,
+                                                 typename L::D s1, typename L::D s2,
+                                                 typename L::D s3, typename L::D &Xr,
+                                                 typename L::D &Xi) {
+    Xr = mulAdd<L>(f.pr[3], s3, mulAdd<L>(f.pr[2], s2, mulAdd<L>(f.pr[1], s1, f.pr[0] * s0)));
+    Xi = mulAdd<L>(f.pi[3], s3, mulAdd<L>(f.pi[2], s2, mulAdd<L>(f.pi[1], s1, f.pi[0] * s0)));
+}
+
 // The held run's closed form from its folded weights, before the level where it fades and the
 // comb's turn where it rotates: X.
 template <class L, bool OneSided>
@@ -234,18 +264,17 @@ template <class L, bool OneSided>
                                              const FoldLanes<L> &f, typename L::D &Xr,
                                              typename L::D &Xi) {
     using D = typename L::D;
-    const D cK1 = cK * cm - sm * sK;
+    const D cK1 = mulAdd<L>(-sm, sK, cK * cm);
     if (OneSided) {
-        const D sd = sc * cm - cc * sm;
-        const D sK1 = cK * sm + cm * sK;
-        const D sThetaK = cK * sc + sK * cc;
-        const D sThetaK1 = cK1 * sc + cc * sK1;
-        Xr = f.pr[0] * sc + f.pr[1] * sd + f.pr[2] * sThetaK1 + f.pr[3] * sThetaK;
-        Xi = f.pi[0] * sc + f.pi[1] * sd + f.pi[2] * sThetaK1 + f.pi[3] * sThetaK;
+        const D sd = mulAdd<L>(-cc, sm, sc * cm);
+        const D sK1 = mulAdd<L>(cK, sm, cm * sK);
+        const D sThetaK = mulAdd<L>(cK, sc, sK * cc);
+        const D sThetaK1 = mulAdd<L>(cK1, sc, cc * sK1);
+        foldedWeights<L>(f, sc, sd, sThetaK1, sThetaK, Xr, Xi);
     } else {
         (void)cc;
-        Xr = sc * (f.pr[0] + f.pr[1] * cK1 + f.pr[2] * cK);
-        Xi = sc * (f.pi[0] + f.pi[1] * cK1 + f.pi[2] * cK);
+        Xr = sc * mulAdd<L>(f.pr[2], cK, mulAdd<L>(f.pr[1], cK1, f.pr[0]));
+        Xi = sc * mulAdd<L>(f.pi[2], cK, mulAdd<L>(f.pi[1], cK1, f.pi[0]));
     }
 }
 

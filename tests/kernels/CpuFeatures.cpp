@@ -46,7 +46,7 @@ TEST(CpuFeatures, RestoresTheIdBit) {
 
 TEST(CpuFeatures, VectorUnitNeedsTheInstructionsAndTheSystemsRegisterState) {
     constexpr uint32_t SSE12 = CPU_FEATURE_SSE | CPU_FEATURE_SSE2;
-    constexpr uint32_t OS_AVX = CPU_FEATURE_OSXSAVE | CPU_FEATURE_AVX;
+    constexpr uint32_t OS_AVX = CPU_FEATURE_OSXSAVE | CPU_FEATURE_AVX | CPU_FEATURE_FMA;
     constexpr uint32_t AVX512 = CPU_FEATURE7_AVX512 | CPU_FEATURE7_AVX2;
     // The 32-bit builds have no AVX-512 lanes: they stop at AVX2.
     constexpr VectorUnit WIDEST = sizeof(void *) == 8 ? VectorUnit::Avx512 : VectorUnit::Avx2;
@@ -61,7 +61,8 @@ TEST(CpuFeatures, VectorUnitNeedsTheInstructionsAndTheSystemsRegisterState) {
         {1, SSE12, 0, 0, 0, VectorUnit::Sse2},                         // Pentium 4
         {13, SSE12, OS_AVX, CPU_FEATURE7_AVX2, 0x7, VectorUnit::Avx2}, // Haswell
         {6, SSE12, OS_AVX, CPU_FEATURE7_AVX2, 0x7, VectorUnit::Sse2},  // leaf 7 not offered
-        {13, SSE12, CPU_FEATURE_AVX, CPU_FEATURE7_AVX2, 0x7, VectorUnit::Sse2}, // no OSXSAVE
+        {13, SSE12, OS_AVX & ~CPU_FEATURE_OSXSAVE, CPU_FEATURE7_AVX2, 0x7, VectorUnit::Sse2},
+        {13, SSE12, OS_AVX & ~CPU_FEATURE_FMA, CPU_FEATURE7_AVX2, 0x7, VectorUnit::Sse2}, // no FMA
         {13, SSE12, OS_AVX, CPU_FEATURE7_AVX2, 0x3, VectorUnit::Sse2}, // AVX state not saved
         {13, SSE12, OS_AVX, AVX512, 0xe7, WIDEST},                     // Zen 4
         {13, SSE12, OS_AVX, AVX512, 0x7, VectorUnit::Avx2}, // system without AVX-512 state
@@ -81,7 +82,8 @@ TEST(CpuFeatures, WidestVectorUnitAgreesWithTheCompilersProcessorQuery) {
                         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw") &&
                         __builtin_cpu_supports("avx512vl");
     const VectorUnit expected = avx512                           ? VectorUnit::Avx512
-                                : __builtin_cpu_supports("avx2") ? VectorUnit::Avx2
+                                : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")
+                                    ? VectorUnit::Avx2
                                 : __builtin_cpu_supports("sse2") ? VectorUnit::Sse2
                                                                  : VectorUnit::None;
     EXPECT_EQ(widestVectorUnit(), expected);
