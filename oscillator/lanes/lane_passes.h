@@ -71,7 +71,7 @@ struct HeldRun : HeldPower {
     // the sines of start + i step.
     const RotationTable *rotations;
     double start[8];
-    HeldFold fold; // where the ratio holds
+    const HeldFold *fold; // where the ratio holds: its folded closed form
     int32_t count;
 };
 

@@ -64,19 +64,19 @@ void turned(RotationTable &out, const RotationTable &a, const RotationTable &b, 
 
 bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, double combStep,
                   int32_t K, SinCosLanes sinCos) {
-    const double most = static_cast<double>(LANE_BLOCK) * (static_cast<double>(K) + 1.0);
-    if (!(std::fabs(carrierStep) * LANE_BLOCK < ROTATION_TURNS_LIMIT &&
-          std::fabs(spacingStep) * most < ROTATION_TURNS_LIMIT &&
-          std::fabs(combStep) * LANE_BLOCK < ROTATION_TURNS_LIMIT)) {
-        return false;
-    }
     RotationKey key;
     key.carrierStep = bitsOf(carrierStep);
     key.spacingStep = bitsOf(spacingStep);
     key.combStep = bitsOf(combStep);
     key.K = K;
     if (key == r.built) {
-        return true;
+        return true; // built, so within the limits below
+    }
+    const double most = static_cast<double>(LANE_BLOCK) * (static_cast<double>(K) + 1.0);
+    if (!(std::fabs(carrierStep) * LANE_BLOCK < ROTATION_TURNS_LIMIT &&
+          std::fabs(spacingStep) * most < ROTATION_TURNS_LIMIT &&
+          std::fabs(combStep) * LANE_BLOCK < ROTATION_TURNS_LIMIT)) {
+        return false;
     }
     if (!(key == r.seen)) {
         r.seen = key;

@@ -342,7 +342,7 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
             ratio.foldOneSided = lc.oneSided;
             ratio.foldCombTurns = combTurns;
         }
-        run.fold = ratio.fold;
+        run.fold = &ratio.fold;
     }
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);

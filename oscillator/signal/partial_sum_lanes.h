@@ -235,14 +235,14 @@ template <class L> struct FoldLanes {
     explicit FoldLanes(const HeldRun &run) {
         using D = typename L::D;
         for (int32_t k = 0; k < 4; ++k) {
-            pr[k] = splat<D>(run.fold.pr[k]);
-            pi[k] = splat<D>(run.fold.pi[k]);
+            pr[k] = splat<D>(run.fold->pr[k]);
+            pi[k] = splat<D>(run.fold->pi[k]);
         }
         zr = splat<D>(run.zr);
         zi = splat<D>(run.zi);
-        zr2 = splat<D>(run.fold.zr2);
-        zi2 = splat<D>(run.fold.zi2);
-        flip = splat<D>(run.fold.flip);
+        zr2 = splat<D>(run.fold->zr2);
+        zi2 = splat<D>(run.fold->zi2);
+        flip = splat<D>(run.fold->flip);
     }
 };
 
