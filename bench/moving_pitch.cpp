@@ -11,10 +11,10 @@
 namespace {
 
 void BM_ProcessEntryPitchMoving(benchmark::State &state) {
-    const VoiceSetup setup = setupForPartials(
-        static_cast<int32_t>(state.range(2)), static_cast<int16_t>(state.range(0)),
-        static_cast<int16_t>(state.range(1)), static_cast<int32_t>(state.range(3)),
-        static_cast<int32_t>(state.range(4)));
+    const VoiceSetup setup =
+        setupForPartials(static_cast<int32_t>(state.range(2)), static_cast<int16_t>(state.range(0)),
+                         static_cast<int16_t>(state.range(1)), static_cast<int32_t>(state.range(3)),
+                         static_cast<int32_t>(state.range(4)));
     SoundingVoices voices(setup);
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> cents(-0.0003f, 0.0003f);

@@ -20,7 +20,8 @@ if [ -n "${TARN_TREES:-}" ]; then
     done
 fi
 for tree in $trees; do
-    [ -x "$tree/tarn-render" ] || { echo "peers: $tree/tarn-render not built (make native)" >&2; exit 1; }
+    [ -x "$tree/tarn-render" ] ||
+        { echo "peers: $tree/tarn-render not built (make native)" >&2; exit 1; }
 done
 bench/peers/install-peers.sh
 exec python3 bench/peers/peers.py "$BUILD"
