@@ -1,7 +1,5 @@
-// The closed-form sum over vector lanes: per vector unit, a pass for a held run (a sub-block
-// whose inputs hold one value throughout, so that its phases and level follow from their starts
-// and steps) and a pass for the gathered samples of a moving sub-block. Each computes, lane by
-// lane, what signal/partial_sum.h's partialSum computes for one sample.
+// The passes of each vector unit over a sub-block's lanes: a held run, a moving sub-block's
+// gathered samples, the ratio inputs; lane by lane what partialSum computes for one sample.
 #pragma once
 
 #include <cstdint>
@@ -17,21 +15,30 @@ struct RotationTable {
     double s[LANE_BLOCK], c[LANE_BLOCK];
 };
 
+// The "hq" vector sine reduces by multiples of pi/2 exactly up to 2^20 of them; angles (in
+// half-turns) beyond this bound take the per-sample sum.
+constexpr double HQ_LANES_PHASE_LIMIT = 1e5;
+
+// z = A e^(i pi C), its power w = z^(K+1) and the normalisation magnitude R, |R| <= 2^400 in a
+// held run: a held ratio's, formed once for the run.
+struct HeldPower {
+    double zr = 0.0, zi = 0.0, wr = 0.0, wi = 0.0, R = 0.0;
+};
+
 // A run of 1..LANE_BLOCK samples whose pitch, spacing and gate hold. Sample i (from 0) sounds with
 // the phases wrap(start + i step), the level `level` or, while the voice fades, levels[i], and
 // sample 0's count; with sample 0's ratio, comb and power too where every input holds, or else
 // each sample's own ratio, comb step and comb phase, and a power formed per lane.
-struct HeldRun {
+struct HeldRun : HeldPower {
     double carrier, carrierStep; // half-turns: sample 0's phase, the step per sample
     double spacing, spacingStep;
     double comb, combStep; // sample 0's comb phase (after its update); step 0 with "cyclic" off
     double level;          // every sample's level, unless levels is given
     const double *levels;  // null, or each sample's level while the voice fades
     double sign1, sign2;   // the factors of the two signals
-    double A, zr, zi, K;   // ratio, z = A e^(i pi C), partial count
-    double wr, wi, R;      // z^(K+1) and the normalisation magnitude, |R| <= 2^400
+    double A, K;           // ratio and partial count, with the ratio's z and power (HeldPower)
     // Null where the ratio and comb hold; else each sample's A, comb step and comb phase (padded
-    // to a multiple of 8), in place of A, zr, zi, wr, wi, R, comb and combStep.
+    // to a multiple of 8), in place of A, HeldPower, comb and combStep.
     const double *ratios, *combSteps, *combPhases;
     // "hq" only, else null: the tables of the carrier's, the spacing's, K times the spacing's and
     // the comb's steps, and sin, cos of the four at sample 0 (c, m, K, comb order; the comb's

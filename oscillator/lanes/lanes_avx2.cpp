@@ -1,9 +1,7 @@
-// The lane passes on AVX2: four double lanes, the float kernel in four float lanes. Only the
-// functions after the target pragma use AVX2; every header with external inline functions is
-// included before it, so no copy of those is emitted here with wider instructions than the rest
-// of the library. Their scalar doubles are SSE2 too (fpmath=sse), which 32-bit builds do not use
-// by default.
+// The lane passes on AVX2: four double lanes, the float kernel in four float lanes; the build
+// rule of lanes/unit_target.h.
 #include "oscillator/lanes/lane_passes.h"
+#include "oscillator/lanes/unit_target.h"
 
 #include <cfloat>
 #include <cmath>
@@ -13,14 +11,9 @@
 
 #include "kernels/lanes.h"
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2", "fpmath=sse")
-#endif
+TARN_UNIT_TARGET_BEGIN("avx2")
 
-#include "oscillator/lanes/closed_form_lanes.h"
+#include "oscillator/lanes/sub_block_lanes.h"
 
 namespace {
 
@@ -37,8 +30,4 @@ struct Avx2Lanes : VectorLanes<4> {
 
 const LanePasses AVX2_PASSES = passesOf<Avx2Lanes>();
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TARN_UNIT_TARGET_END

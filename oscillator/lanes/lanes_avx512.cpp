@@ -1,9 +1,8 @@
 // The lane passes on AVX-512 (F, DQ, BW, VL): eight double lanes, the float kernel in eight
-// float lanes. Only the functions after the target pragma use AVX-512; every header with
-// external inline functions is included before it, so no copy of those is emitted here with
-// wider instructions than the rest of the library. Built for x86-64 only: the 32-bit builds stop
+// float lanes, under the build rule of lanes/unit_target.h. x86-64 only: the 32-bit builds stop
 // at AVX2 (WIDEST_BUILT_UNIT).
 #include "oscillator/lanes/lane_passes.h"
+#include "oscillator/lanes/unit_target.h"
 
 #include <cfloat>
 #include <cmath>
@@ -13,15 +12,9 @@
 
 #include "kernels/lanes.h"
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))),        \
-                             apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl", "fpmath=sse")
-#endif
+TARN_UNIT_TARGET_BEGIN("avx512f,avx512dq,avx512bw,avx512vl")
 
-#include "oscillator/lanes/closed_form_lanes.h"
+#include "oscillator/lanes/sub_block_lanes.h"
 
 namespace {
 
@@ -45,8 +38,4 @@ struct Avx512Lanes : VectorLanes<8> {
 
 const LanePasses AVX512_PASSES = passesOf<Avx512Lanes>();
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TARN_UNIT_TARGET_END

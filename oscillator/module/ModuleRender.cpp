@@ -1,15 +1,13 @@
-// The process routine. Per block: buffers from the offset, destinations, decay step, partial
-// limit, silence test, then the samples: the block render path on the widest vector unit
-// (render/render_blocks.h), or on processors without one the per-sample loop, whose body is the
-// signal path (level, gate, pitch, spacing, partial count, ratio, comb, closed-form sum, phase
-// advance).
+// The process routine: per block the buffers from the offset, the destinations, decay step,
+// partial limit, silence test and decoded settings, then the samples on the block render path
+// (render/sub_blocks.h) or, without a vector unit, the per-sample loop (render/per_sample.h).
 #include "oscillator/module/Module.h"
 
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/module/VoicePool.h"
-#include "oscillator/render/render_blocks.h"
-#include "oscillator/render/render_samples.h"
+#include "oscillator/render/per_sample.h"
 #include "oscillator/render/sample_steps.h"
+#include "oscillator/render/sub_blocks.h"
 #include "oscillator/signal/partial_sum.h"
 #include "oscillator/signal/rounding.h"
 #include "se_sdk2/se_protocol.h"
@@ -82,24 +80,27 @@ void Module::renderBlock(int32_t bufferOffset, int32_t sampleCount) {
         prefetchState(*this);
     }
 
-    const bool oneSided = m_mode == 1;
-    const LoopConstants lc = {m_two_over_sr, m_nyquist,   decayStep,
-                              Nmax,          m_mode == 2, m_cyclic == 1};
-    const double sign1 = m_sign1, sign2 = m_sign2;
+    // The settings, decoded once for the block.
+    LoopConstants lc;
+    lc.twoOverSr = m_two_over_sr;
+    lc.nyquist = m_nyquist;
+    lc.decayStep = decayStep;
+    lc.Nmax = Nmax;
+    lc.sign1 = m_sign1;
+    lc.sign2 = m_sign2;
+    lc.oneSided = m_mode == 1;
+    lc.foldSpacing = m_mode == 2;
+    lc.combRotates = m_cyclic != 1;
+    lc.hq = m_hq != 0;
     LoopState st = loadLoopState(*this);
     if (const LanePasses *passes = lanePasses(m_vector_unit)) {
-        renderBlocks(st, m_held_ratio, m_held_rotations, lc, io, sampleCount, sign1, sign2,
-                     m_hq != 0, oneSided, *passes);
-    } else if (m_hq != 0) {
-        oneSided ? renderSamples<SinePath::Hq, true>(st, lc, io, sampleCount, sign1, sign2)
-                 : renderSamples<SinePath::Hq, false>(st, lc, io, sampleCount, sign1, sign2);
+        renderSubBlocks({st, lc, io, *passes, m_held_ratio, m_held_rotations}, sampleCount);
+    } else if (lc.hq) {
+        renderPerSample<SinePath::Hq>(st, lc, io, 0, sampleCount);
     } else if (m_use_sse) {
-        oneSided ? renderSamples<SinePath::FastSse, true>(st, lc, io, sampleCount, sign1, sign2)
-                 : renderSamples<SinePath::FastSse, false>(st, lc, io, sampleCount, sign1, sign2);
+        renderPerSample<SinePath::FastSse>(st, lc, io, 0, sampleCount);
     } else {
-        oneSided
-            ? renderSamples<SinePath::FastScalar, true>(st, lc, io, sampleCount, sign1, sign2)
-            : renderSamples<SinePath::FastScalar, false>(st, lc, io, sampleCount, sign1, sign2);
+        renderPerSample<SinePath::FastScalar>(st, lc, io, 0, sampleCount);
     }
     storeLoopState(*this, st);
 }

@@ -1,19 +1,13 @@
-// Rotation tables from exact products: j K step is formed without rounding (Dekker's product)
-// and reduced by whole turns exactly, so each entry is within about 2 ulps of e^(i pi j K step).
-// On 32-bit builds the arithmetic is SSE2's (fpmath=sse): Dekker's split fails on x87's wider
-// registers. This path runs only where a vector unit exists.
+// Rotation tables from exact products (Dekker's), each entry within about 2 ulps of
+// e^(i pi j K step); SSE2 doubles on 32-bit builds (lanes/unit_target.h), where x87's wider
+// registers would break the split.
 #include "oscillator/render/held_rotations.h"
+#include "oscillator/lanes/unit_target.h"
 
 #include <cmath>
 #include <cstring>
 
-#if defined(__i386__)
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
-#else
-#pragma GCC target("sse2", "fpmath=sse")
-#endif
-#endif
+TARN_SSE2_DOUBLES_BEGIN
 
 #include "oscillator/signal/complex_power.h"
 
@@ -92,6 +86,4 @@ bool rotationsFor(HeldRotations &r, double carrierStep, double spacingStep, doub
     return true;
 }
 
-#if defined(__i386__) && defined(__clang__)
-#pragma clang attribute pop
-#endif
+TARN_SSE2_DOUBLES_END

@@ -1,8 +1,6 @@
-// The steps of one sample before and after its sum: inputs to pitch, spacing, ratio and comb,
-// the partial count, and the phase advance. The per-sample loop takes them for every sample; the
-// block render path for every sample of a moving sub-block and the first of a held one.
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's file, x87 elsewhere), never shared between the two.
+// Stages 1 and 2 of one sample, inputs to pitch, spacing, ratio, comb and partial count, and the
+// phase advance after its sum; the loop's state and constants. Static functions, one copy per
+// file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cfloat>
@@ -22,11 +20,16 @@ struct LoopState {
     int32_t K;                            // cached partial count, -1 at every block start
 };
 
-// Values fixed for one block.
+// Values fixed for one block: the rate's, the pins' and the settings', each decoded once where
+// the block starts.
 struct LoopConstants {
     double twoOverSr, nyquist, decayStep; // phase step per Hz, Hz, level step per sample
     int32_t Nmax;                         // partial limit
-    bool foldSpacing, combFollows;        // Mode exactly 2; "cyclic" off
+    double sign1, sign2;                  // the factors of the two signals, +1 or -1
+    bool oneSided;                        // "Mode" 1: the one-sided sum, else the two-sided one
+    bool foldSpacing;                     // "Mode" exactly 2: a negative spacing turned positive
+    bool combRotates; // "cyclic" on: the comb phase rotates; off, it follows "combphase"
+    bool hq;          // "hq": precise sines, else the fast kernels
 };
 
 // What the sum of a sounding sample takes, and what its phase advance needs.
@@ -97,8 +100,8 @@ static inline double levelAfterStep(double level, double decayStep) {
         st.carrier = st.spacing = 0.0;
         return false;
     }
-    st.comb = lc.combFollows ? combPhaseFollowing(io.combphase[i])
-                             : combPhaseRotating(st.comb, io.combphase[i], lc.twoOverSr);
+    st.comb = lc.combRotates ? combPhaseRotating(st.comb, io.combphase[i], lc.twoOverSr)
+                             : combPhaseFollowing(io.combphase[i]);
     out = {st.carrier, st.spacing, st.comb, C, A, st.K, f1, delta};
     return true;
 }

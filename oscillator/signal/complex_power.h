@@ -1,8 +1,6 @@
-// w = z^(K+1) for the partial sum, z = A e^(i pi C): the real power of A by squaring ("hq"
-// path) or the complex power of z by squaring (fast path), with a guard that flushes values
-// below about 1e-41 to zero. The exponent K + 1 is formed unsigned, so K = INT32_MAX is safe.
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
+// w = z^(K+1), z = A e^(i pi C), by squaring: A's real power ("hq") or z's complex power (fast),
+// values below about 1e-41 flushed to zero, K + 1 unsigned so K = INT32_MAX is safe. Static
+// functions, one copy per file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cmath>

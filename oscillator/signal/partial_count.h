@@ -1,9 +1,6 @@
-// The per-sample partial count: the largest K <= Nmax whose partials f0 + k delta (k = 0..K)
-// all stay at or below the Nyquist frequency, cached from sample to sample and recomputed only
-// when it no longer fits. Works on the mirrored carrier P and spacing S >= 0, where the partial
-// frequencies are +-(P + k S).
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
+// Stage 2, the partial count: the largest K <= Nmax whose partials f0 + k delta all stay at or
+// below Nyquist, kept from sample to sample while it fits, on the mirrored carrier P and spacing
+// S >= 0. Static functions, one copy per file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cmath>

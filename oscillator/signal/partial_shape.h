@@ -1,7 +1,6 @@
 // The shape of the partial series from the pin samples: the amplitude ratio A of neighbouring
 // partials and the comb step and phase, all per sample, in double. Comb values are half-turns.
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
+// Static functions, one copy per file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cmath>

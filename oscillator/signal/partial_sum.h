@@ -1,9 +1,6 @@
-// The closed-form sum of K + 1 (one-sided) or 2K + 1 (two-sided) partials with complex weights
-// z^k, z = A e^(i pi C): N / D rotated by the comb phase and scaled by (A - 1) / (2 (R - 1)),
-// that is divided by twice the sum of A^k. Cost independent of K except for the power, one
-// step per bit of K + 1. All phases in half-turns.
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
+// Stages 4 and 5, the closed-form sum of K + 1 (one-sided) or 2K + 1 (two-sided) partials
+// weighted z^k, z = A e^(i pi C), at a cost independent of K but for the power; phases in
+// half-turns. Static functions, one copy per file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cmath>

@@ -1,7 +1,6 @@
 // Wraps of phases in half-turns back toward [-1, 1]. wrapComplete is the closed form of the
 // loop "while above 1 subtract 2; while below -1 add 2", bit for bit, in constant time.
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
+// Static functions, one copy per file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cmath>

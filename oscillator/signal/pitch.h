@@ -1,7 +1,6 @@
 // Pitch and partial spacing in Hz from the pin samples (1.0 on a pin = 10 V, 1 V per octave).
 // The pitch is rounded to float once, so a cached pitch equals a recomputed one bit for bit.
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
+// Static functions, one copy per file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cmath>

@@ -1,7 +1,6 @@
 // The one float-to-integer conversion of the module: nearest, ties to even, independent of the
 // FP rounding mode, with a defined answer for every double.
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
+// Static functions, one copy per file in its arithmetic (lanes/unit_target.h).
 #pragma once
 
 #include <cstdint>

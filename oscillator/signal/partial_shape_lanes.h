@@ -1,10 +1,8 @@
-// The first stage over lanes: the pin samples of "a", "combfreq" and "combphase" to each sample's
-// amplitude ratio, comb step and (with "cyclic" off) comb phase: signal/partial_shape.h's
-// amplitudeRatio, combStep and combPhaseFollowing lane by lane, with the same operations.
-// Templates with internal linkage: include this after a unit's target pragma, and after the
-// headers it includes, so that everything here is compiled for that unit alone.
-#ifndef TARN_OSCILLATOR_LANES_INPUTS_LANES_H
-#define TARN_OSCILLATOR_LANES_INPUTS_LANES_H
+// partial_shape.h over lanes: "a", "combfreq" and "combphase" to amplitude ratio, comb step and
+// ("cyclic" off) comb phase, operation for operation. Templates with internal linkage, compiled
+// for one unit alone (lanes/unit_target.h).
+#ifndef TARN_OSCILLATOR_SIGNAL_PARTIAL_SHAPE_LANES_H
+#define TARN_OSCILLATOR_SIGNAL_PARTIAL_SHAPE_LANES_H
 
 #include <cstdint>
 #include <cstring>

@@ -1,12 +1,8 @@
-// The block render path: per sub-block, held or moving, chosen once.
-//
-// On 32-bit builds everything after the target pragma uses SSE2 doubles (fpmath=sse) instead of
-// x87: this path runs only where a vector unit exists, and its scalar steps and per-sample sums
-// must round as the lanes do. The headers with external inline functions (the standard
-// library's and ours) come before the pragma, so no copy of theirs is emitted here with SSE2
-// code; the maths headers after it have internal linkage.
+// A held sub-block: its first sample's steps, then its phases and level formed from their
+// starts and steps in the lane pass, and the state at its end formed the same way.
 #include "kernels/cpu_features.h"
 #include "oscillator/lanes/lane_passes.h"
+#include "oscillator/lanes/unit_target.h"
 
 #include <cfloat>
 #include <cmath>
@@ -14,64 +10,20 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__i386__)
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
-#else
-#pragma GCC target("sse2", "fpmath=sse")
-#endif
-#endif
+TARN_SSE2_DOUBLES_BEGIN
 
 #include "kernels/sin_cos_pi4.h"
-#include "oscillator/render/render_blocks.h"
-#include "oscillator/render/render_samples.h"
+#include "oscillator/render/per_sample.h"
+#include "oscillator/render/sub_blocks.h"
 #include "oscillator/signal/complex_power.h"
 #include "oscillator/signal/partial_sum.h"
 
 namespace {
 
-// The "hq" vector sine reduces by multiples of pi/2 exactly up to 2^20 of them; angles (in
-// half-turns) beyond this bound take the per-sample sum.
-constexpr double HQ_LANES_PHASE_LIMIT = 1e5;
-
 uint64_t bitsOf(double x) {
     uint64_t b;
     std::memcpy(&b, &x, sizeof b);
     return b;
-}
-
-// True when each of the pins holds one bit pattern over [begin, end): each element equal to the
-// next one, compared as bytes.
-template <size_t N> bool pinsHeld(const float *const (&pins)[N], int32_t begin, int32_t end) {
-    const size_t bytes = static_cast<size_t>(end - begin - 1) * sizeof(float);
-    for (const float *p : pins) {
-        if (std::memcmp(p + begin, p + begin + 1, bytes) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// What a sub-block's inputs do: every one holds; the pitch, spacing and gate hold while "a" and
-// the comb move (every comb phase finite: a sample with none would be silent); or the pitch
-// moves.
-enum class SubBlock { Held, PitchHeld, Moving };
-
-SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end) {
-    const float *const pitchPins[] = {io.fc, io.fm1, io.gate, io.detune};
-    if (!pinsHeld(pitchPins, begin, end)) {
-        return SubBlock::Moving;
-    }
-    const float *const ratioPins[] = {io.a, io.combfreq, io.combphase};
-    if (pinsHeld(ratioPins, begin, end)) {
-        return SubBlock::Held;
-    }
-    for (int32_t i = begin; i < end; ++i) {
-        if (!std::isfinite(io.combphase[i])) {
-            return SubBlock::Moving;
-        }
-    }
-    return SubBlock::PitchHeld;
 }
 
 // The level after n steps of levelAfterStep; each step's level into `levels` where given. The
@@ -148,18 +100,6 @@ double phaseAfterSteps(double phase, double step, int32_t n) {
     return phase;
 }
 
-// The per-sample loop over [begin, end): the sub-blocks the lanes do not take.
-template <SinePath Path>
-void renderSamplesOf(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
-                     int32_t end, double sign1, double sign2, bool oneSided) {
-    const BlockIo part = blockIoFrom(io, begin);
-    if (oneSided) {
-        renderSamples<Path, true>(st, lc, part, end - begin, sign1, sign2);
-    } else {
-        renderSamples<Path, false>(st, lc, part, end - begin, sign1, sign2);
-    }
-}
-
 // The ratio's cache for (a, c, k) on the path.
 template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
     if (k == r.K && r.hq == Hq && bitsOf(a) == r.A && bitsOf(c) == r.C) {
@@ -186,48 +126,6 @@ template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
     r.R = w.R;
 }
 
-// The per-sample sum of one sample, times its gains, to the outputs.
-template <SinePath Path>
-void perSampleSum(const SoundingSample &s, bool oneSided, double gain1, double gain2, float &first,
-                  float &second) {
-    const PartialSumOut o = partialSum<Path>(s.phiC, s.phiM, s.phiQ, s.C, s.A, s.K, oneSided);
-    first = audibleSample(o.first * gain1);
-    second = audibleSample(o.second * gain2);
-}
-
-bool withinHqLanes(const SoundingSample &s) {
-    const double L = HQ_LANES_PHASE_LIMIT;
-    return std::fabs(s.phiC) <= L && std::fabs(s.phiM) <= L && std::fabs(s.phiQ) <= L &&
-           std::fabs(s.C) <= L && std::fabs(static_cast<double>(s.K) * s.phiM) <= L;
-}
-
-void gather(LaneBlock &b, const SoundingSample &s, double gain1, double gain2) {
-    const int32_t j = b.count++;
-    b.phiC[j] = s.phiC;
-    b.phiM[j] = s.phiM;
-    b.phiQ[j] = s.phiQ;
-    b.C[j] = s.C;
-    b.A[j] = s.A;
-    b.K[j] = static_cast<double>(s.K);
-    b.gain1[j] = gain1;
-    b.gain2[j] = gain2;
-}
-
-// Lanes up to the next multiple of 8 repeat the last sample, so every lane holds real inputs.
-void pad(LaneBlock &b) {
-    const int32_t last = b.count - 1;
-    for (int32_t j = b.count; j % 8 != 0; ++j) {
-        b.phiC[j] = b.phiC[last];
-        b.phiM[j] = b.phiM[last];
-        b.phiQ[j] = b.phiQ[last];
-        b.C[j] = b.C[last];
-        b.A[j] = b.A[last];
-        b.K[j] = b.K[last];
-        b.gain1[j] = b.gain1[last];
-        b.gain2[j] = b.gain2[last];
-    }
-}
-
 // Each sample's ratio, comb step and comb phase of a sub-block whose pitch holds, as the steps
 // form them, padded to a multiple of 8: the ratio and comb step in the lanes, and the comb phase
 // there too with "cyclic" off, its running sum here with it on. False where one is beyond the
@@ -238,9 +136,9 @@ bool ratiosOf(const LoopConstants &lc, const BlockIo &io, int32_t begin, int32_t
               double &lastComb) {
     const int32_t n = end - begin;
     passes.ratioInputs(io.a + begin, io.combfreq + begin, io.combphase + begin, n, A, C,
-                       lc.combFollows ? Q : nullptr);
+                       lc.combRotates ? nullptr : Q);
     Q[0] = firstComb;
-    for (int32_t j = 1; !lc.combFollows && j < n; ++j) {
+    for (int32_t j = 1; lc.combRotates && j < n; ++j) {
         Q[j] = combPhaseRotating(Q[j - 1], io.combphase[begin + j], lc.twoOverSr);
     }
     lastComb = Q[n - 1];
@@ -278,9 +176,12 @@ void startSines(HeldRun &run, double carrier, double spacing, SinCosLanes sinCos
 // steps, formed in the lanes from the state at the start; the state at the end is formed the
 // same way.
 template <bool Hq>
-void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
-                int32_t end, double sign1, double sign2, bool oneSided, const LanePasses &passes,
-                HeldRatio &ratio, HeldRotations &rotations, bool ratioMoves) {
+void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool ratioMoves) {
+    LoopState &st = c.st;
+    const LoopConstants &lc = c.lc;
+    const BlockIo &io = c.io;
+    const LanePasses &passes = c.passes;
+    HeldRatio &ratio = c.ratio;
     constexpr SinePath PATH = Hq ? SinePath::Hq : SinePath::FastSse;
     const int32_t n = end - begin;
     const LoopState before = st;
@@ -305,7 +206,7 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     }
     if (!inLanes) {
         st = before;
-        renderSamplesOf<PATH>(st, lc, io, begin, end, sign1, sign2, oneSided);
+        renderPerSample<PATH>(st, lc, io, begin, end);
         return;
     }
     // The lanes form sample i's phases as start + i step (or, rotated, their sines), within a
@@ -320,7 +221,7 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     run.spacing = before.spacing;
     run.spacingStep = wrapComplete(spacingStep);
     run.comb = s.phiQ;
-    run.combStep = lc.combFollows || ratioMoves
+    run.combStep = !lc.combRotates || ratioMoves
                        ? 0.0
                        : wrapComplete(lc.twoOverSr * static_cast<double>(io.combphase[begin]) *
                                       COMB_ROTATION_HZ);
@@ -333,15 +234,11 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     }
     run.level = st.level;
     run.levels = fading ? levels : nullptr;
-    run.sign1 = sign1;
-    run.sign2 = sign2;
+    run.sign1 = lc.sign1;
+    run.sign2 = lc.sign2;
     run.A = s.A;
-    run.zr = ratio.zr;
-    run.zi = ratio.zi;
     run.K = static_cast<double>(s.K);
-    run.wr = ratio.wr;
-    run.wi = ratio.wi;
-    run.R = ratio.R;
+    static_cast<HeldPower &>(run) = ratio;
     run.ratios = ratioMoves ? ratios : nullptr;
     run.combSteps = ratioMoves ? combSteps : nullptr;
     run.combPhases = ratioMoves ? combPhases : nullptr;
@@ -354,12 +251,12 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     }
     rotate = rotate && (ratioMoves || rotationHolds(s.A, ratio.zi));
     if (rotate &&
-        rotationsFor(rotations, carrierStep, spacingStep, run.combStep, s.K, passes.sinCos)) {
-        run.rotations = rotations.tables;
+        rotationsFor(c.rotations, carrierStep, spacingStep, run.combStep, s.K, passes.sinCos)) {
+        run.rotations = c.rotations.tables;
         startSines(run, before.carrier, before.spacing, passes.sinCos);
     }
     float *const first = io.first + begin, *const second = io.second + begin;
-    uint64_t again = passes.held[Hq ? 1 : 0][oneSided ? 1 : 0](run, first, second);
+    uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);
     // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample.
     for (; again != 0; again &= again - 1) {
         const int32_t j = __builtin_ctzll(again);
@@ -372,7 +269,7 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
                                   0.0,
                                   0.0};
         const double level = fading ? levels[j] : run.level;
-        perSampleSum<PATH>(t, oneSided, level * sign1, level * sign2, first[j], second[j]);
+        perSampleSum<PATH>(t, lc.oneSided, level * lc.sign1, level * lc.sign2, first[j], second[j]);
     }
 
     const double steps = static_cast<double>(n);
@@ -380,92 +277,19 @@ void renderHeld(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32
     st.spacing = phaseAfterSteps(before.spacing, spacingStep, n);
     if (ratioMoves) {
         st.comb = lastComb;
-    } else if (!lc.combFollows) {
+    } else if (lc.combRotates) {
         st.comb = wrapComplete(run.comb + (steps - 1.0) * run.combStep);
-    }
-}
-
-// A moving sub-block: every sample's steps, as the per-sample loop takes them; the sounding
-// samples' sums in the lanes, except where the lanes report a power or an angle they cannot take.
-template <bool Hq>
-void renderMoving(LoopState &st, const LoopConstants &lc, const BlockIo &io, int32_t begin,
-                  int32_t end, double sign1, double sign2, bool oneSided,
-                  const LanePasses &passes) {
-    constexpr SinePath PATH = Hq ? SinePath::Hq : SinePath::FastSse;
-    LaneBlock block;
-    block.count = 0;
-    int32_t index[LANE_BLOCK];
-    for (int32_t i = begin; i < end; ++i) {
-        SoundingSample s;
-        if (!stepToSynthesis(st, lc, io, i, s)) {
-            io.first[i] = io.second[i] = 0.0f;
-            continue;
-        }
-        if (Hq && !withinHqLanes(s)) {
-            perSampleSum<PATH>(s, oneSided, st.level * sign1, st.level * sign2, io.first[i],
-                               io.second[i]);
-        } else {
-            index[block.count] = i;
-            gather(block, s, st.level * sign1, st.level * sign2);
-        }
-        advancePhases(st, s, lc.twoOverSr);
-    }
-    if (block.count == 0) {
-        return;
-    }
-    pad(block);
-    // Every sample of the sub-block gathered, in whole groups of 8: straight into the host's
-    // buffers (the sub-block's inputs are all read by now).
-    float first[LANE_BLOCK], second[LANE_BLOCK];
-    const bool direct = block.count == end - begin && block.count % 8 == 0;
-    float *const out1 = direct ? io.first + begin : first;
-    float *const out2 = direct ? io.second + begin : second;
-    uint64_t again =
-        passes.moving[Hq ? 1 : 0][oneSided ? 1 : 0](block, out1, out2) & lanesUpTo(block.count);
-    for (; again != 0; again &= again - 1) {
-        const int32_t j = __builtin_ctzll(again);
-        const SoundingSample s = {block.phiC[j], block.phiM[j],
-                                  block.phiQ[j], block.C[j],
-                                  block.A[j],    static_cast<int32_t>(block.K[j]),
-                                  0.0,           0.0};
-        perSampleSum<PATH>(s, oneSided, block.gain1[j], block.gain2[j], out1[j], out2[j]);
-    }
-    for (int32_t j = 0; !direct && j < block.count; ++j) {
-        io.first[index[j]] = first[j];
-        io.second[index[j]] = second[j];
-    }
-}
-
-template <bool Hq>
-void renderBlocksOf(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
-                    const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
-                    double sign2, bool oneSided, const LanePasses &passes) {
-    for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
-        const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
-        const SubBlock kind = subBlockOf(io, begin, end);
-        if (kind == SubBlock::Moving) {
-            renderMoving<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes);
-        } else {
-            renderHeld<Hq>(st, lc, io, begin, end, sign1, sign2, oneSided, passes, ratio, rotations,
-                           kind == SubBlock::PitchHeld);
-        }
     }
 }
 
 } // namespace
 
-void renderBlocks(LoopState &st, HeldRatio &ratio, HeldRotations &rotations,
-                  const LoopConstants &lc, const BlockIo &io, int32_t sampleCount, double sign1,
-                  double sign2, bool hq, bool oneSided, const LanePasses &passes) {
-    if (hq) {
-        renderBlocksOf<true>(st, ratio, rotations, lc, io, sampleCount, sign1, sign2, oneSided,
-                             passes);
+void renderHeldSubBlock(const SubBlockContext &c, int32_t begin, int32_t end, bool ratioMoves) {
+    if (c.lc.hq) {
+        renderHeldOnPath<true>(c, begin, end, ratioMoves);
     } else {
-        renderBlocksOf<false>(st, ratio, rotations, lc, io, sampleCount, sign1, sign2, oneSided,
-                              passes);
+        renderHeldOnPath<false>(c, begin, end, ratioMoves);
     }
 }
 
-#if defined(__i386__) && defined(__clang__)
-#pragma clang attribute pop
-#endif
+TARN_SSE2_DOUBLES_END

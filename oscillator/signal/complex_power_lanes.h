@@ -1,9 +1,8 @@
-// The powers z^(K+1) of signal/complex_power.h over the lanes of a lane type L, with an exponent
-// per lane: fastPower's operations lane by lane, so its bits, and hqPower's R.
-// Templates with internal linkage: include this after a unit's target pragma, and after the
-// headers it includes, so that everything here is compiled for that unit alone.
-#ifndef TARN_OSCILLATOR_LANES_POWER_LANES_H
-#define TARN_OSCILLATOR_LANES_POWER_LANES_H
+// complex_power.h over lanes with an exponent per lane: fastPower's operations, so its bits, and
+// hqPower's R. Templates with internal linkage, compiled for one unit alone
+// (lanes/unit_target.h).
+#ifndef TARN_OSCILLATOR_SIGNAL_COMPLEX_POWER_LANES_H
+#define TARN_OSCILLATOR_SIGNAL_COMPLEX_POWER_LANES_H
 
 #include <cstdint>
 

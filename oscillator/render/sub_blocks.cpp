@@ -1,0 +1,66 @@
+// The block in sub-blocks of up to LANE_BLOCK samples, each chosen once as held (every input one
+// value), held in pitch (only "a" and the comb move) or moving; SSE2 doubles on 32-bit builds.
+#include "oscillator/lanes/lane_passes.h"
+#include "oscillator/lanes/unit_target.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+TARN_SSE2_DOUBLES_BEGIN
+
+#include "oscillator/render/sub_blocks.h"
+
+namespace {
+
+// True when each of the pins holds one bit pattern over [begin, end): each element equal to the
+// next one, compared as bytes.
+template <size_t N> bool pinsHeld(const float *const (&pins)[N], int32_t begin, int32_t end) {
+    const size_t bytes = static_cast<size_t>(end - begin - 1) * sizeof(float);
+    for (const float *p : pins) {
+        if (std::memcmp(p + begin, p + begin + 1, bytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What a sub-block's inputs do: every one holds; the pitch, spacing and gate hold while "a" and
+// the comb move (every comb phase finite: a sample with none would be silent); or the pitch
+// moves.
+enum class SubBlock { Held, PitchHeld, Moving };
+
+SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end) {
+    const float *const pitchPins[] = {io.fc, io.fm1, io.gate, io.detune};
+    if (!pinsHeld(pitchPins, begin, end)) {
+        return SubBlock::Moving;
+    }
+    const float *const ratioPins[] = {io.a, io.combfreq, io.combphase};
+    if (pinsHeld(ratioPins, begin, end)) {
+        return SubBlock::Held;
+    }
+    for (int32_t i = begin; i < end; ++i) {
+        if (!std::isfinite(io.combphase[i])) {
+            return SubBlock::Moving;
+        }
+    }
+    return SubBlock::PitchHeld;
+}
+
+} // namespace
+
+void renderSubBlocks(const SubBlockContext &c, int32_t sampleCount) {
+    for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
+        const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
+        const SubBlock kind = subBlockOf(c.io, begin, end);
+        if (kind == SubBlock::Moving) {
+            renderMovingSubBlock(c, begin, end);
+        } else {
+            renderHeldSubBlock(c, begin, end, kind == SubBlock::PitchHeld);
+        }
+    }
+}
+
+TARN_SSE2_DOUBLES_END
