@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The same work on three engines: Csound's gbuzz, SuperCollider's Blip (scsynth in non-real-time
-mode) and TARN through tarn-render --null, each at 10, 100 and 1000 partials, plus one
-zero-output control per engine that costs what the engine costs around the oscillator. All runs
-alternate round by round (every case once per round), CPU time (user + sys) of each child is
-taken from wait4, and each case's net cost is its time minus its engine's control in the same
-round; the tables give medians over rounds in ns per output sample per voice.
-Usage: peers.py BUILD_DIR   (environment: ROUNDS, SECONDS, VOICES, BLOCK, RATE)"""
+mode) and TARN through tarn-render --null ("hq" off and on, from one or more build trees), at
+each partial count asked for, plus one zero-output control per engine (per TARN tree) that costs
+what the engine costs around the oscillator. All runs alternate round by round (every case once
+per round), CPU time (user + sys) of each child is taken from wait4, and each case's net cost is
+its time minus its engine's control in the same round; the tables give medians over rounds in
+ns per output sample per voice, and each TARN case's cost as a multiple of gbuzz's and Blip's.
+Usage: peers.py BUILD_DIR   (environment: ROUNDS, SECONDS, VOICES, BLOCK, RATE, PARTIALS, and
+TARN_TREES="name=BUILD_DIR ..." to run TARN from several trees in place of BUILD_DIR)"""
 import json
 import os
 import statistics
@@ -16,7 +18,6 @@ sys.dont_write_bytecode = True  # nothing written beside the sources
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sc_score  # noqa: E402
 
-PARTIALS = [10, 100, 1000]
 PITCH_HZ = 20.0  # 1000 harmonics of 20 Hz end at 20 kHz, below 22.05 kHz
 RATIO = 0.9
 
@@ -25,9 +26,10 @@ def env_int(name, default):
     return int(os.environ.get(name, default))
 
 
-ROUNDS = env_int("ROUNDS", 5)
-SECONDS = env_int("SECONDS", 60)
-VOICES = env_int("VOICES", 16)
+ROUNDS = env_int("ROUNDS", 9)
+SECONDS = env_int("SECONDS", 600)
+VOICES = env_int("VOICES", 1)
+PARTIALS = [int(k) for k in os.environ.get("PARTIALS", "1000").split()]
 BLOCK = env_int("BLOCK", 64)
 RATE = env_int("RATE", 44100)
 
@@ -76,8 +78,23 @@ def tarn_case(work, build, name, hq, partials, sounding=True):
     return [os.path.join(build, "tarn-render"), "--null", "--quiet", path]
 
 
+def tarn_trees(build):
+    """[(name, build dir)] from TARN_TREES ("base=DIR new=DIR"), or the one tree, unnamed."""
+    spec = os.environ.get("TARN_TREES", "").split()
+    if not spec:
+        return [("", build)]
+    trees = []
+    for item in spec:
+        name, sep, path = item.partition("=")
+        if not sep or not name or not path:
+            raise SystemExit(f"peers: TARN_TREES item '{item}' is not name=BUILD_DIR")
+        trees.append((name, path))
+    return trees
+
+
 def cases(work, build):
-    """(engine, label, partials or None for the control, command)"""
+    """(engine, label, partials or None for the control, command); each TARN tree is an engine
+    of its own, with its own control."""
     out = [("csound", "control", None,
             csound_case(work, "csound-control", "a1 = 0"))]
     for k in PARTIALS:
@@ -88,10 +105,15 @@ def cases(work, build):
     for k in PARTIALS:
         out.append(("scsynth", "Blip", k, scsynth_case(
             work, f"blip{k}", sc_score.blip_def(f"blip{k}", PITCH_HZ, k))))
-    out.append(("tarn", "control", None, tarn_case(work, build, "tarn-control", 0, 10, False)))
-    for hq, label in ((0, "TARN fast"), (1, "TARN hq")):
-        for k in PARTIALS:
-            out.append(("tarn", label, k, tarn_case(work, build, f"tarn-hq{hq}-{k}", hq, k)))
+    for name, tree in tarn_trees(build):
+        engine = f"tarn {name}".strip()
+        prefix = f"tarn-{name}-" if name else "tarn-"
+        out.append((engine, "control", None,
+                    tarn_case(work, tree, prefix + "control", 0, 10, False)))
+        for hq, path in ((0, "fast"), (1, "hq")):
+            label = f"TARN {name} {path}" if name else f"TARN {path}"
+            for k in PARTIALS:
+                out.append((engine, label, k, tarn_case(work, tree, f"{prefix}hq{hq}-{k}", hq, k)))
     return out
 
 
@@ -142,14 +164,14 @@ def main(argv):
         print(f"| {engine} | {label} | {k} | {median:.3f} | {net[(label, k)]:.2f} |")
 
     print()
-    print("| partials | gbuzz | Blip | TARN fast | TARN hq | fast / gbuzz | fast / Blip "
-          "| hq / gbuzz | hq / Blip |")
-    print("|---|---|---|---|---|---|---|---|---|")
+    print("| case | partials | net ns per sample per voice | x gbuzz | x Blip |")
+    print("|---|---|---|---|---|")
+    ratio = lambda x, y: f"{x / y:.2f}" if y > 0 else "n/a"  # noqa: E731
     for k in PARTIALS:
-        g, b, f, h = (net[(label, k)] for label in ("gbuzz", "Blip", "TARN fast", "TARN hq"))
-        ratio = lambda x, y: f"{x / y:.1f}" if y > 0 else "n/a"  # noqa: E731
-        print(f"| {k} | {g:.2f} | {b:.2f} | {f:.2f} | {h:.2f} | {ratio(f, g)} | {ratio(f, b)} "
-              f"| {ratio(h, g)} | {ratio(h, b)} |")
+        g, b = net[("gbuzz", k)], net[("Blip", k)]
+        for (label, kk), ns in net.items():
+            if kk == k:
+                print(f"| {label} | {k} | {ns:.2f} | {ratio(ns, g)} | {ratio(ns, b)} |")
     return 0
 
 

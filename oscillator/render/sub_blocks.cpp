@@ -3,9 +3,11 @@
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/lanes/unit_target.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 TARN_SSE2_DOUBLES_BEGIN
 
