@@ -6,7 +6,8 @@
 # are not. Usage: bench/callgrind.sh [BUILD_DIR]   (default build/native)
 # Environment: SAMPLES (default 88200), BLOCKS (default "64 1024"), KS (default "10 1000"; the
 # ratio is printed when both 10 and 1000 are among them), MODES (default 1), MODULATED (default
-# 0; 1 gives "a", "combfreq" and "combphase" a new value at every sample).
+# 0; 1 gives "a", "combfreq" and "combphase" a new value at every sample, 2 "fc" too, 3 "fc"
+# alone, 4 "fc" a new value every 64 samples).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."

@@ -4,7 +4,8 @@
 // Usage: tarn_count_instructions [--plugin PATH] HQ MODE K BLOCK SAMPLES [MODULATED]; prints
 // what was rendered. MODULATED 1 gives "a", "combfreq" and "combphase" a new value at every
 // sample of the block, drawn as the modulated process entry benchmark draws them; 2 moves "fc"
-// too (a vibrato of a few cents). --plugin
+// too (a vibrato of a few cents); 3 moves "fc" alone, as BM_ProcessEntryPitchMoving; 4 gives
+// "fc" a new value every 64 samples, held in between (a block of 1024 then has 16). --plugin
 // loads the plug-in from a shared object (tarn-dll.so: the Windows DLL) instead of the one
 // linked in.
 #include "bench/SoundingVoices.h"
@@ -42,7 +43,7 @@ int main(int argc, char **argv) {
     const long samples = std::strtol(argv[5], nullptr, 10);
     const long modulated = argc == 7 ? std::strtol(argv[6], nullptr, 10) : 0;
     if (hq < 0 || hq > 1 || mode < 1 || mode > 2 || K < 0 || K > 100000 || block < 1 ||
-        block > 4096 || samples < block || modulated < 0 || modulated > 2) {
+        block > 4096 || samples < block || modulated < 0 || modulated > 4) {
         std::fprintf(stderr, "%s: argument out of range\n", argv[0]);
         return 1;
     }
@@ -63,11 +64,19 @@ int main(int argc, char **argv) {
         float *combphase = voices.input(0, "combphase");
         float *fc = voices.input(0, "fc");
         std::uniform_real_distribution<float> cents(-0.0003f, 0.0003f);
+        float step = 0.0f;
         for (long i = 0; i < block; ++i) {
-            a[i] = ratio(rng);
-            combfreq[i] = comb(rng);
-            combphase[i] = comb(rng);
-            fc[i] += modulated == 2 ? cents(rng) : 0.0f;
+            if (modulated == 4) {
+                step = i % 64 == 0 ? cents(rng) : step;
+                fc[i] += step;
+                continue;
+            }
+            if (modulated != 3) {
+                a[i] = ratio(rng);
+                combfreq[i] = comb(rng);
+                combphase[i] = comb(rng);
+            }
+            fc[i] += modulated >= 2 ? cents(rng) : 0.0f;
         }
     }
     // Once outside the counted function, so that lazy symbol binding is not counted.

@@ -49,8 +49,7 @@ constexpr VectorUnit vectorUnitFrom(uint32_t highestLeaf, uint32_t leaf1Edx, uin
                                     uint32_t leaf7Ebx, uint32_t xcr0) {
     const bool sse2 = (leaf1Edx & CPU_FEATURE_SSE) != 0 && (leaf1Edx & CPU_FEATURE_SSE2) != 0;
     constexpr uint32_t AVX_FMA = CPU_FEATURE_OSXSAVE | CPU_FEATURE_AVX | CPU_FEATURE_FMA;
-    const bool osAvx =
-        (leaf1Ecx & AVX_FMA) == AVX_FMA && (xcr0 & XCR0_AVX_STATE) == XCR0_AVX_STATE;
+    const bool osAvx = (leaf1Ecx & AVX_FMA) == AVX_FMA && (xcr0 & XCR0_AVX_STATE) == XCR0_AVX_STATE;
     const uint32_t leaf7 = highestLeaf >= 7 ? leaf7Ebx : 0u;
     if (!sse2) {
         return VectorUnit::None;

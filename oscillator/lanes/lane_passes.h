@@ -29,11 +29,12 @@ enum RotationIndex : int32_t {
     ROTATION_TABLES
 };
 
-// A held run's closed form with its constants folded (render/held_fold.h): sample j's signals
-// are Re and flip Im of X / D, X a sum of its sines with the weights p (one-sided: sin theta,
-// sin(theta - beta), sin(theta + (K+1) beta), sin(theta + K beta); two-sided: sin theta times
-// 1, cos((K+1) beta), cos(K beta)), which hold the comb phase's turn where it holds, the
-// normalisation, and the first signal's level and sign where the level holds.
+// partialSum for a held run with its constants folded once (signal/partial_sum.h's foldHeld):
+// sample j's signals are Re and flip Im of X / D, X a sum of its sines with the weights p
+// (one-sided: sin theta, sin(theta - beta), sin(theta + (K+1) beta), sin(theta + K beta);
+// two-sided: sin theta times 1, cos((K+1) beta), cos(K beta)), which hold the comb phase's turn
+// where it holds, the normalisation (A - 1) / (2 (R - 1)), and the first signal's level and sign
+// where the level holds.
 struct HeldFold {
     double pr[4], pi[4]; // the complex weights
     double zr2, zi2;     // zr^2 and zi^2, for D as partialSum forms it
@@ -65,13 +66,13 @@ struct HeldRun : HeldPower {
     // Null where the ratio and comb hold; else each sample's A, comb step and comb phase (padded
     // to a multiple of 8), in place of A, HeldPower, comb and combStep.
     const double *ratios, *combSteps, *combPhases;
-    // "hq" only, else null: the tables of the carrier's, the spacing's, K times the spacing's and
-    // the comb's steps, and sin, cos of the four at sample 0 (c, m, K, comb order; the comb's
-    // read only where it rotates). Each sample's sines are then sample 0's rotated, in place of
-    // the sines of start + i step.
+    // "hq" only, else null: the tables by RotationIndex, and sin, cos of the carrier, the
+    // spacing, K times the spacing and the comb at sample 0 (in that order; the comb's read only
+    // where it rotates). Each sample's sines, or its angle sums where the ratio holds, are then
+    // sample 0's turned, in place of the sines of start + i step.
     const RotationTable *rotations;
     double start[8];
-    const HeldFold *fold; // where the ratio holds: its folded closed form
+    const HeldFold *fold; // where the ratio holds: its closed form folded
     int32_t count;
 };
 

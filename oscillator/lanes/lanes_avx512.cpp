@@ -33,7 +33,9 @@ struct Avx512Lanes : VectorLanes<8> {
 #endif
     }
     // a b + c rounded once: VFMADD, every lane, current rounding direction (4).
-    static D mulAdd(D a, D b, D c) { return __builtin_ia32_vfmaddpd512_mask(a, b, c, 0xff, 4); }
+    static D mulAdd(D a, D b, D c) {
+        return __builtin_ia32_vfmaddpd512_mask(a, b, c, 0xff, 4);
+    }
 };
 
 } // namespace

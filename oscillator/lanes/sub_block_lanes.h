@@ -38,12 +38,11 @@ template <class L>
     storeLanes<L>(cosOut + j, c0 * tc - s0 * ts);
 }
 
-// The held run in stages over its lanes, each a short loop whose iterations overlap: the phases
-// and their sines (with Rotated, sample 0's turned by the run's tables); then the ratio (formed
-// once where it holds), the closed form, gains and outputs. Rotating: a held comb phase moves
-// ("cyclic" on), its sine taken per lane. Fading: each sample has its level. Moving: each sample
-// has its ratio and comb.
-template <class L, bool Hq, bool OneSided, bool Rotating, bool Fading, bool Moving, bool Rotated>
+// A held run whose ratio and comb move ("a" and the comb at audio rate) in stages over its lanes,
+// each a short loop whose iterations overlap: the phases and their sines (with Rotated, sample
+// 0's turned by the run's tables); then each lane's ratio, comb and power, the closed form, gains
+// and outputs. Fading: each sample has its level.
+template <class L, bool Hq, bool OneSided, bool Fading, bool Rotated>
 inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
     using D = typename L::D;
     SineLanes<L> t;
@@ -60,37 +59,12 @@ inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
             const D phiM = wrapLanes<L>(run.spacing + i * run.spacingStep);
             sinesOf<L, Hq>(phiC, phiM, K, t, j);
         }
-        if (Rotating && !Moving && Rotated) {
-            rotateLanes<L>(run.start[6], run.start[7], run.rotations[3], j, t.sq, t.cq);
-        } else if (Rotating && !Moving) {
-            D sq, cq;
-            sinCosPath<L, Hq>(wrapLanes<L>(run.comb + i * run.combStep), sq, cq);
-            storeLanes<L>(t.sq + j, sq);
-            storeLanes<L>(t.cq + j, cq);
-        }
     }
     RatioLanes<L> in;
-    if (!Moving) {
-        in.zr = splat<D>(run.zr);
-        in.zi = splat<D>(run.zi);
-        in.wr = splat<D>(run.wr);
-        in.wi = splat<D>(run.wi);
-        in.R = splat<D>(run.R);
-        in.A = splat<D>(run.A);
-        if (!Rotating) {
-            sinCosPath<L, Hq>(splat<D>(run.comb), in.sq, in.cq);
-        }
-    }
     uint64_t reported = 0;
     for (int32_t j = 0; j < run.count; j += L::W) {
-        if (Moving) {
-            reported |=
-                ratioLanes<L, Hq>(loadLanes<L>(run.ratios + j), loadLanes<L>(run.combSteps + j),
-                                  loadLanes<L>(run.combPhases + j), K, in, j);
-        } else if (Rotating) {
-            in.sq = loadLanes<L>(t.sq + j);
-            in.cq = loadLanes<L>(t.cq + j);
-        }
+        reported |= ratioLanes<L, Hq>(loadLanes<L>(run.ratios + j), loadLanes<L>(run.combSteps + j),
+                                      loadLanes<L>(run.combPhases + j), K, in, j);
         const D level = Fading ? loadLanes<L>(run.levels + j) : splat<D>(run.level);
         D f, s;
         closedForm<L, OneSided>(t, j, in, f, s);
@@ -166,7 +140,8 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
             const D sc = turnedSin<L>(t0.sc, t0.cc, tables[ROTATION_CARRIER], j);
             const D sd = turnedSin<L>(t0.sd, t0.cd, tables[ROTATION_DIFFERENCE], j);
             const D sThetaK1 = turnedSin<L>(t0.sThetaK1, t0.cThetaK1, tables[ROTATION_TOP], j);
-            const D sThetaK = turnedSin<L>(t0.sThetaK, t0.cThetaK, tables[ROTATION_TOP_LESS_ONE], j);
+            const D sThetaK =
+                turnedSin<L>(t0.sThetaK, t0.cThetaK, tables[ROTATION_TOP_LESS_ONE], j);
             cm = turnedCos<L>(t0.sm, t0.cm, tables[ROTATION_SPACING], j);
             foldedWeights<L>(f, sc, sd, sThetaK1, sThetaK, Xr, Xi);
         } else if (Rotated) {
@@ -226,9 +201,8 @@ template <class L, bool Hq, bool OneSided, bool Rotated>
 uint64_t heldFoldedPassOf(const HeldRun &run, float *first, float *second) {
     const bool fading = run.levels != nullptr;
     if (run.combStep != 0.0) {
-        return fading
-                   ? heldFoldedLanes<L, Hq, OneSided, true, true, Rotated>(run, first, second)
-                   : heldFoldedLanes<L, Hq, OneSided, true, false, Rotated>(run, first, second);
+        return fading ? heldFoldedLanes<L, Hq, OneSided, true, true, Rotated>(run, first, second)
+                      : heldFoldedLanes<L, Hq, OneSided, true, false, Rotated>(run, first, second);
     }
     return fading ? heldFoldedLanes<L, Hq, OneSided, false, true, Rotated>(run, first, second)
                   : heldFoldedLanes<L, Hq, OneSided, false, false, Rotated>(run, first, second);
@@ -238,9 +212,8 @@ template <class L, bool Hq, bool OneSided, bool Rotated>
 uint64_t heldRunPassOf(const HeldRun &run, float *first, float *second) {
     const bool fading = run.levels != nullptr;
     if (run.ratios != nullptr) {
-        return fading
-                   ? heldRunLanes<L, Hq, OneSided, false, true, true, Rotated>(run, first, second)
-                   : heldRunLanes<L, Hq, OneSided, false, false, true, Rotated>(run, first, second);
+        return fading ? heldRunLanes<L, Hq, OneSided, true, Rotated>(run, first, second)
+                      : heldRunLanes<L, Hq, OneSided, false, Rotated>(run, first, second);
     }
     return heldFoldedPassOf<L, Hq, OneSided, Rotated>(run, first, second);
 }

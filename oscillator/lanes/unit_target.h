@@ -11,7 +11,8 @@
 // builds' i686 tuning splits every unaligned vector load in two. The block render path's files
 // (render/) run only where a vector unit exists, and their scalar steps and per-sample sums must
 // round as the lanes do: on 32-bit builds they take SSE2 doubles in place of x87
-// (TARN_SSE2_DOUBLES_BEGIN), on x86-64 they have them already. scripts/check-vector-code.sh holds the list of files built this way.
+// (TARN_SSE2_DOUBLES_BEGIN), on x86-64 they have them already. scripts/check-vector-code.sh holds
+// the list of files built this way.
 #define TARN_PRAGMA(x) _Pragma(#x)
 #if defined(__clang__)
 #define TARN_UNIT_TARGET_BEGIN(UNIT)                                                               \

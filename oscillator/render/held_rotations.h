@@ -18,8 +18,8 @@ struct RotationKey {
 };
 
 struct HeldRotations {
-    RotationKey built;       // what the tables hold
-    RotationKey seen;        // the last sub-block that asked for others
+    RotationKey built;                     // what the tables hold
+    RotationKey seen;                      // the last sub-block that asked for others
     RotationTable tables[ROTATION_TABLES]; // by RotationIndex
 };
 

@@ -13,7 +13,6 @@
 TARN_SSE2_DOUBLES_BEGIN
 
 #include "kernels/sin_cos_pi4.h"
-#include "oscillator/render/held_fold.h"
 #include "oscillator/render/per_sample.h"
 #include "oscillator/render/sub_blocks.h"
 #include "oscillator/signal/complex_power.h"
@@ -140,8 +139,8 @@ template <bool Hq> void combSines(HeldRatio &r, double q, double &sq, double &cq
             r.cq = std::cos(q * PI_D);
         } else {
             double unused[6];
-            sinCosPi4(q, r.sq, r.cq, q, unused[0], unused[1], q, unused[2], unused[3], q,
-                      unused[4], unused[5]);
+            sinCosPi4(q, r.sq, r.cq, q, unused[0], unused[1], q, unused[2], unused[3], q, unused[4],
+                      unused[5]);
         }
     }
     sq = r.sq;

@@ -75,8 +75,8 @@ pinsDiffer(const float *const *pins, int32_t count, int32_t begin, int32_t n) {
 }
 
 // PinsHeld over lanes, the differences of all pins gathered before one test.
-template <class L> bool pinsHeldLanes(const float *const *pins, int32_t count, int32_t begin,
-                                      int32_t n) {
+template <class L>
+bool pinsHeldLanes(const float *const *pins, int32_t count, int32_t begin, int32_t n) {
     using B = typename LaneBits<typename L::F2>::B;
     if (n < 2 * L::W) {
         for (int32_t k = 0; k < count; ++k) {

@@ -13,6 +13,7 @@
 #include "kernels/sin_cos_lanes.h"
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/signal/complex_power_lanes.h"
+#include "oscillator/signal/partial_sum.h"
 
 namespace {
 
@@ -123,10 +124,9 @@ template <class L, bool Hq>
 // keep partialSum's roundings.
 template <class L, class = void> struct FusesItself : std::false_type {};
 template <class L>
-struct FusesItself<L, std::void_t<decltype(L::mulAdd(std::declval<typename L::D>(),
-                                                     std::declval<typename L::D>(),
-                                                     std::declval<typename L::D>()))>>
-    : std::true_type {};
+struct FusesItself<
+    L, std::void_t<decltype(L::mulAdd(std::declval<typename L::D>(), std::declval<typename L::D>(),
+                                      std::declval<typename L::D>()))>> : std::true_type {};
 
 template <class L>
 [[gnu::always_inline]] inline typename L::D mulAdd(typename L::D a, typename L::D b,
@@ -248,10 +248,9 @@ template <class L> struct FoldLanes {
 
 // The one-sided X from the four sines its weights multiply.
 template <class L>
-[[gnu::always_inline]] inline void foldedWeights(const FoldLanes<L> &f, typename L::D s0,
-                                                 typename L::D s1, typename L::D s2,
-                                                 typename L::D s3, typename L::D &Xr,
-                                                 typename L::D &Xi) {
+[[gnu::always_inline]] inline void
+foldedWeights(const FoldLanes<L> &f, typename L::D s0, typename L::D s1, typename L::D s2,
+              typename L::D s3, typename L::D &Xr, typename L::D &Xi) {
     Xr = mulAdd<L>(f.pr[3], s3, mulAdd<L>(f.pr[2], s2, mulAdd<L>(f.pr[1], s1, f.pr[0] * s0)));
     Xi = mulAdd<L>(f.pi[3], s3, mulAdd<L>(f.pi[2], s2, mulAdd<L>(f.pi[1], s1, f.pi[0] * s0)));
 }
@@ -259,10 +258,9 @@ template <class L>
 // The held run's closed form from its folded weights, before the level where it fades and the
 // comb's turn where it rotates: X.
 template <class L, bool OneSided>
-[[gnu::always_inline]] inline void foldedSum(typename L::D sc, typename L::D cc, typename L::D sm,
-                                             typename L::D cm, typename L::D sK, typename L::D cK,
-                                             const FoldLanes<L> &f, typename L::D &Xr,
-                                             typename L::D &Xi) {
+[[gnu::always_inline]] inline void
+foldedSum(typename L::D sc, typename L::D cc, typename L::D sm, typename L::D cm, typename L::D sK,
+          typename L::D cK, const FoldLanes<L> &f, typename L::D &Xr, typename L::D &Xi) {
     using D = typename L::D;
     const D cK1 = mulAdd<L>(-sm, sK, cK * cm);
     if (OneSided) {

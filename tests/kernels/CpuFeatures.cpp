@@ -81,7 +81,7 @@ TEST(CpuFeatures, WidestVectorUnitAgreesWithTheCompilersProcessorQuery) {
     const bool avx512 = sizeof(void *) == 8 && __builtin_cpu_supports("avx512f") &&
                         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw") &&
                         __builtin_cpu_supports("avx512vl");
-    const VectorUnit expected = avx512                           ? VectorUnit::Avx512
+    const VectorUnit expected = avx512 ? VectorUnit::Avx512
                                 : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")
                                     ? VectorUnit::Avx2
                                 : __builtin_cpu_supports("sse2") ? VectorUnit::Sse2
