@@ -26,11 +26,14 @@ struct Avx2Lanes : VectorLanes<4> {
     static D sqrt(D v) { return __builtin_ia32_sqrtpd256(v); }
     // a b + c rounded once: VFMADD (the unit needs FMA, cpu_features.h).
     static D mulAdd(D a, D b, D c) { return __builtin_ia32_vfmaddpd256(a, b, c); }
+#if !defined(__clang__)
     // The low and high four of eight floats, widened exactly: VCVTPS2PD, after VEXTRACTF128.
+    // GCC's own builtins (clang compiles the generic shuffles to these instructions already).
     static D widenLow(F2 f) { return __builtin_ia32_cvtps2pd256(__builtin_ia32_ps_ps256(f)); }
     static D widenHigh(F2 f) {
         return __builtin_ia32_cvtps2pd256(__builtin_ia32_vextractf128_ps256(f, 1));
     }
+#endif
 };
 
 } // namespace

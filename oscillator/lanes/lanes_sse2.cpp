@@ -24,6 +24,8 @@ struct Sse2Lanes : VectorLanes<2> {
     // Correctly rounded, as std::sqrt is: SQRTPD, by its builtin (the intrinsic's x87 setting
     // differs from this file's, so GCC would not inline it on 32-bit builds).
     static D sqrt(D v) { return __builtin_ia32_sqrtpd(v); }
+#if !defined(__clang__)
+    // GCC's builtins; clang keeps the generic forms, which it compiles to the same instructions.
     // x where lo <= m <= hi, else 0.0: CMPLEPD and ANDPD.
     static D keep(D m, double lo, double hi, D x) {
         const D inside = __builtin_ia32_andpd(__builtin_ia32_cmplepd(D{lo, lo}, m),
@@ -36,6 +38,7 @@ struct Sse2Lanes : VectorLanes<2> {
         __builtin_ia32_storelps(reinterpret_cast<F64 *>(a), f);
         __builtin_ia32_storehps(reinterpret_cast<F64 *>(b), f);
     }
+#endif
 };
 
 } // namespace
