@@ -29,7 +29,9 @@ struct Avx2Lanes : VectorLanes<4> {
 #if !defined(__clang__)
     // The low and high four of eight floats, widened exactly: VCVTPS2PD, after VEXTRACTF128.
     // GCC's own builtins (clang compiles the generic shuffles to these instructions already).
-    static D widenLow(F2 f) { return __builtin_ia32_cvtps2pd256(__builtin_ia32_ps_ps256(f)); }
+    static D widenLow(F2 f) {
+        return __builtin_ia32_cvtps2pd256(__builtin_ia32_ps_ps256(f));
+    }
     static D widenHigh(F2 f) {
         return __builtin_ia32_cvtps2pd256(__builtin_ia32_vextractf128_ps256(f, 1));
     }
