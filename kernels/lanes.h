@@ -1,9 +1,6 @@
-// Vector lanes of one width, in the compilers' vector extensions: W double lanes (D), int64 lanes
-// of the same width for masks and bit patterns (I), W float lanes (F) and 2W float lanes (F2). A
-// vector unit's lane type derives from VectorLanes and adds the two operations whose instructions
-// differ between units: roundHalfEven and sqrt. Code over lanes is written once, as templates
-// over such a lane type (kernels/sin_cos_lanes.h, oscillator/lanes/), and instantiated only in
-// the unit's own file, under its target.
+// Vector lanes of one width (double D, int64 I, float F and 2W float F2) in the compilers' vector
+// extensions; a unit's lane type adds roundHalfEven and sqrt. Code over lanes is templated on it
+// and instantiated in the unit's own file (the rule: oscillator/lanes/unit_target.h).
 #pragma once
 
 #include <cstdint>

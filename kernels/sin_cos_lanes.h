@@ -1,8 +1,6 @@
-// Sines and cosines over the lanes of a lane type L (kernels/lanes.h): the four-lane kernel's
-// float polynomial lane by lane (the fast path's phases), its unrounded double twin (K times the
-// spacing phase), and a double sine of radians (the "hq" path).
-// Templates with internal linkage: include this after a unit's target pragma, and after the
-// headers it includes, so that everything here is compiled for that unit alone.
+// Sines and cosines over the lanes of a lane type L: the four-lane kernel's float polynomial (the
+// fast path), its unrounded double twin (K times the spacing phase) and the "hq" double sine.
+// Internal linkage: include it after a unit's target (oscillator/lanes/unit_target.h).
 #ifndef TARN_KERNELS_SIN_COS_LANES_H
 #define TARN_KERNELS_SIN_COS_LANES_H
 

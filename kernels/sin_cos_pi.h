@@ -1,8 +1,6 @@
-// Scalar sine and cosine of half-turn phases: a degree-15 odd Maclaurin polynomial after one
-// shift of the phase into [-0.5, 0.5]. The cosine is a second sine evaluation. The constants
-// are single-precision values, the arithmetic is double (or wider, on x87).
-// Static functions: each file compiles its own copy in its own arithmetic (on 32-bit builds,
-// SSE2 doubles in the block render path's files, x87 elsewhere), never shared between the two.
+// Scalar sine and cosine of half-turn phases: a degree-15 odd polynomial of single-precision
+// constants after one shift into [-0.5, 0.5], in double (or x87) arithmetic. Static functions,
+// one copy per file in its own arithmetic (the rule: oscillator/lanes/unit_target.h).
 #pragma once
 
 // pi rounded to single precision, 0x40490FDB.

@@ -1,7 +1,5 @@
-// SSE is enabled for what follows the target pragma, not for the translation unit: the headers
-// with external inline functions come before it, so none of theirs is emitted here with SSE code
-// that the linker might pick for the rest of the library. The scalar kernel's header after it has
-// internal linkage only; its polynomial is instantiated here on SSE's four float lanes.
+// The scalar kernel's polynomial on SSE's four float lanes, SSE enabled after the target pragma
+// only (the include rule: oscillator/lanes/unit_target.h).
 #include "kernels/sin_cos_pi4.h"
 
 #include <xmmintrin.h>
