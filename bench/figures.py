@@ -94,6 +94,13 @@ def callgrind(native):
         for m in re.finditer(r"^(fast|hq) +1 +(\d+) +(\d+) +\d+ +\d+ +([\d.]+)$", text, re.M):
             found[(int(m.group(1) == "hq"), int(m.group(3)), int(m.group(2)))] = \
                 float(m.group(4))
+    # The pitch alone new at every sample (3) and every 64 samples (4), at block 64.
+    for moved in ("3", "4"):
+        text = run(["bench/callgrind.sh", native],
+                   {"KS": "1000", "BLOCKS": "64", "MODES": "1", "SAMPLES": samples,
+                    "MODULATED": moved})
+        for m in re.finditer(r"^(fast|hq) +1 +64 +1000 +\d+ +\d+ +([\d.]+)$", text, re.M):
+            found[(int(m.group(1) == "hq"), "moved" + moved)] = float(m.group(2))
     return found
 
 
@@ -123,7 +130,7 @@ def peers(native):
     if done.returncode != 0:
         raise SystemExit("figures: bench/peers/run.sh failed")
     return {m.group(1): float(m.group(2))
-            for m in re.finditer(r"^\| (gbuzz|Blip|TARN fast|TARN hq) \| 1000 \| ([\d.]+) \|",
+            for m in re.finditer(r"^\| (gbuzz|Blip|TARN fast|TARN hq) \| 1000 \| (-?[\d.]+) \|",
                                  done.stdout, re.M)}
 
 
@@ -147,6 +154,9 @@ def main(argv):
 
     def entry(hq, K=1000, block=64, voices=1, family="BM_ProcessEntry"):
         return ns[(family, hq, K, block, voices)]
+
+    def moved(hq, case):
+        return f"{ir[(hq, case)]:.1f} ({ir[(hq, case)] / ir[(hq, 1000, 64)]:.2f})"
 
     def guest(cpu):
         return lambda hq: f"{dll[(cpu, hq)]:.1f}" if dll else "not built"
@@ -186,6 +196,10 @@ def main(argv):
         ("pitch new at every sample (`BM_ProcessEntryPitchMoving`): ns per sample (x held)",
          both(lambda hq: f"{entry(hq, family='BM_ProcessEntryPitchMoving'):.2f} "
                          f"({entry(hq, family='BM_ProcessEntryPitchMoving') / entry(hq):.2f})")),
+        ("pitch new at every sample: callgrind instructions per sample (x held)",
+         both(lambda hq: moved(hq, "moved3"))),
+        ("pitch new every 64 samples: callgrind instructions per sample (x held)",
+         both(lambda hq: moved(hq, "moved4"))),
         ("LV2 instrument, 16 notes, 20 partials, block 64, 48 kHz: ns per sample frame",
          both(lambda hq: f"{ns[('BM_Lv2Run16Voices', hq)]:.0f}")),
     ]
