@@ -57,21 +57,13 @@ double binadeStart(double a) {
 // d, on a grid of spacing u), so the steps of such a stretch are taken at once; a step exactly
 // halfway between two multiples of u rounds to even, alternately up and down, and is taken one
 // advance at a time. Near zero, where the binades are narrower than a few steps, so is every
-// advance. A stretch taken at once is kept in `memo`: a later call with the same step whose
-// phase and end lie inside it takes all its advances at once from the start (each adds d
-// exactly, and n of them, shorter than the binade, sum exactly).
-double phaseAfterSteps(double phase, double step, int32_t n, PhaseStride &memo) {
+// advance. A stretch taken at once is kept in `memo`.
+double phaseAfterStepsOf(double phase, double step, int32_t n, PhaseStride &memo) {
     if (!(std::fabs(step) <= 1.0)) {
         for (int32_t i = 0; i < n; ++i) {
             phase = wrapComplete(phase + step);
         }
         return phase;
-    }
-    if (bitsOf(step) == memo.step && phase >= memo.low && phase <= memo.high) {
-        const double end = phase + static_cast<double>(n) * memo.d;
-        if (end >= memo.low && end <= memo.high) {
-            return end;
-        }
     }
     const double stride = 8.0 * std::fabs(step);
     while (n > 0) {
@@ -107,6 +99,19 @@ double phaseAfterSteps(double phase, double step, int32_t n, PhaseStride &memo) 
         memo = {bitsOf(step), low, high, d};
     }
     return phase;
+}
+
+// phaseAfterStepsOf, where a call with the memo's step whose phase and end lie inside its
+// stretch takes all its advances at once (each adds d exactly, and n of them, shorter than the
+// binade, sum exactly).
+inline double phaseAfterSteps(double phase, double step, int32_t n, PhaseStride &memo) {
+    if (bitsOf(step) == memo.step && phase >= memo.low && phase <= memo.high) {
+        const double end = phase + static_cast<double>(n) * memo.d;
+        if (end >= memo.low && end <= memo.high) {
+            return end;
+        }
+    }
+    return phaseAfterStepsOf(phase, step, n, memo);
 }
 
 // The ratio's cache for (a, c, k) on the path.

@@ -21,13 +21,13 @@ namespace {
 enum class SubBlock { Held, PitchHeld, Moving };
 
 SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end, PinsHeld held) {
-    const float *const pitchPins[] = {io.fc, io.fm1, io.gate, io.detune};
-    if (!held(pitchPins, 4, begin, end - begin)) {
-        return SubBlock::Moving;
-    }
-    const float *const ratioPins[] = {io.a, io.combfreq, io.combphase};
-    if (held(ratioPins, 3, begin, end - begin)) {
+    const float *const pins[] = {io.fc,     io.fm1,      io.gate,      io.detune,
+                                 io.a,      io.combfreq, io.combphase};
+    if (held(pins, 7, begin, end - begin)) {
         return SubBlock::Held;
+    }
+    if (!held(pins, 4, begin, end - begin)) { // the pitch pins
+        return SubBlock::Moving;
     }
     for (int32_t i = begin; i < end; ++i) {
         if (!std::isfinite(io.combphase[i])) {
