@@ -96,7 +96,9 @@ double phaseAfterStepsOf(double phase, double step, int32_t n, PhaseStride &memo
         }
         phase = next;
         n -= k;
-        memo = {bitsOf(step), low, high, d};
+        if (k > 0) { // d is then the one advance of every phase of the stretch
+            memo = {bitsOf(step), low, high, d};
+        }
     }
     return phase;
 }
