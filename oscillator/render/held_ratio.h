@@ -10,14 +10,6 @@
 // The words of a held sub-block's plan key.
 constexpr int32_t HELD_PLAN_WORDS = 7;
 
-// The last stretch a running sum took at once (phaseAfterSteps): every phase in [low, high]
-// advances by exactly d per step of the step with these bits. A pure function of the step and
-// the binade, so an entry is never wrong, only unused; the empty interval matches no phase.
-struct PhaseStride {
-    uint64_t step = 0;
-    double low = 1.0, high = 0.0, d = 0.0;
-};
-
 // z and its power for the (A, C, K) and path a held sub-block last sounded with, A and C compared
 // bit for bit. They are pure functions of the key, so a stale entry is never wrong, only unused.
 struct HeldRatio : HeldPower {

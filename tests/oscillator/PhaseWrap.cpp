@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -105,6 +106,42 @@ TEST(PhaseWrap, CompleteWrapIsExactUpTo2To53AndZeroBeyond) {
                      std::nan("")}) {
         EXPECT_EQ(bitsOf(wrapComplete(x)), bitsOf(0.0)) << x;
     }
+}
+
+// phaseAfterSteps against the per-sample running sum, bit for bit, over successive calls that
+// carry one memo, as a held voice's blocks do: steps from 1e-9 to 1 of either sign, ties at
+// half an ulp, phases started at binade ends and at zero. Doubles rounded once: the claim is the
+// SSE2 arithmetic's, not x87's.
+TEST(PhaseWrap, PhaseAfterStepsIsTheRunningSumAcrossCalls) {
+    if (FLT_EVAL_METHOD != 0) {
+        GTEST_SKIP() << "x87 arithmetic";
+    }
+    std::mt19937_64 rng(20261209);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::uniform_int_distribution<int32_t> length(1, 64);
+    int64_t calls = 0;
+    for (int note = 0; note < 400; ++note) {
+        double step = std::pow(10.0, -9.0 * unit(rng)) * (note % 2 == 0 ? 1.0 : -1.0);
+        if (note % 7 == 0) { // half an ulp of the phases in [0.25, 0.5) added to a coarse step
+            step = std::ldexp(std::round(std::ldexp(step, 30)), -30) + 0x1p-55;
+        }
+        double start = note % 5 == 0 ? 0.0 : 2.0 * unit(rng) - 1.0;
+        if (note % 3 == 0) { // a few steps below a binade's end
+            start = std::ldexp(1.0, -1 - note % 4) - 3.0 * std::fabs(step);
+        }
+        PhaseStride memo;
+        double want = start, got = start;
+        for (int block = 0; block < 300; ++block, ++calls) {
+            const int32_t n = length(rng);
+            for (int32_t i = 0; i < n; ++i) {
+                want = wrapOnce(want + step);
+            }
+            got = phaseAfterSteps(got, step, n, memo);
+            ASSERT_EQ(bitsOf(got), bitsOf(want))
+                << "step " << step << " start " << start << " call " << block;
+        }
+    }
+    EXPECT_EQ(calls, 400 * 300);
 }
 
 } // namespace
