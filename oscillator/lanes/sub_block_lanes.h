@@ -39,10 +39,10 @@ template <class L>
 }
 
 // A held run whose ratio and comb move ("a" and the comb at audio rate) in stages over its lanes,
-// each a short loop whose iterations overlap: the phases and their sines (with Rotated, sample
+// each a short loop whose iterations overlap: the phases and their sines (with ByTables, sample
 // 0's turned by the run's tables); then each lane's ratio, comb and power, the closed form, gains
 // and outputs. Fading: each sample has its level.
-template <class L, bool Hq, bool OneSided, bool Fading, bool Rotated>
+template <class L, bool Hq, bool OneSided, bool Fading, bool ByTables>
 inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
     using D = typename L::D;
     SineLanes<L> t;
@@ -50,7 +50,7 @@ inline uint64_t heldRunLanes(const HeldRun &run, float *first, float *second) {
     const D first0 = laneIndices<L>(0);
     for (int32_t j = 0; j < run.count; j += L::W) {
         const D i = first0 + static_cast<double>(j);
-        if (Rotated) {
+        if (ByTables) {
             rotateLanes<L>(run.start[0], run.start[1], run.rotations[0], j, t.sc, t.cc);
             rotateLanes<L>(run.start[2], run.start[3], run.rotations[1], j, t.sm, t.cm);
             rotateLanes<L>(run.start[4], run.start[5], run.rotations[2], j, t.sK, t.cK);
@@ -117,10 +117,10 @@ inline TurnedStart turnedStart(const double (&start)[8]) {
     return t;
 }
 
-// A held run whose ratio and comb hold (the comb phase may turn, Rotating): one pass over the
-// lanes, each sample's sines (its angle sums turned by the run's tables where Rotated, else its
+// A held run whose ratio and comb hold (the comb phase may turn, CombRotates): one pass over the
+// lanes, each sample's sines (its angle sums turned by the run's tables where ByTables, else its
 // phases' sines), the folded closed form, gains and outputs.
-template <class L, bool Hq, bool OneSided, bool Rotating, bool Fading, bool Rotated>
+template <class L, bool Hq, bool OneSided, bool CombRotates, bool Fading, bool ByTables>
 inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second) {
     using D = typename L::D;
     const FoldLanes<L> f(run);
@@ -128,7 +128,7 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
     const D carrier = splat<D>(run.carrier), carrierStep = splat<D>(run.carrierStep);
     const D spacing = splat<D>(run.spacing), spacingStep = splat<D>(run.spacingStep);
     const D comb = splat<D>(run.comb), combStep = splat<D>(run.combStep);
-    const TurnedStart t0 = Rotated ? turnedStart(run.start) : TurnedStart{};
+    const TurnedStart t0 = ByTables ? turnedStart(run.start) : TurnedStart{};
     const RotationTable *const tables = run.rotations;
     const double *const levels = run.levels;
     const int32_t count = run.count;
@@ -136,7 +136,7 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
     const auto group = [&](int32_t j, int32_t lanes) __attribute__((always_inline)) {
         const D i = first0 + static_cast<double>(j);
         D Xr, Xi, cm;
-        if (Rotated && OneSided) {
+        if (ByTables && OneSided) {
             const D sc = turnedSin<L>(t0.sc, t0.cc, tables[ROTATION_CARRIER], j);
             const D sd = turnedSin<L>(t0.sd, t0.cd, tables[ROTATION_DIFFERENCE], j);
             const D sThetaK1 = turnedSin<L>(t0.sThetaK1, t0.cThetaK1, tables[ROTATION_TOP], j);
@@ -144,7 +144,7 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
                 turnedSin<L>(t0.sThetaK, t0.cThetaK, tables[ROTATION_TOP_LESS_ONE], j);
             cm = turnedCos<L>(t0.sm, t0.cm, tables[ROTATION_SPACING], j);
             foldedWeights<L>(f, sc, sd, sThetaK1, sThetaK, Xr, Xi);
-        } else if (Rotated) {
+        } else if (ByTables) {
             const D sc = turnedSin<L>(t0.sc, t0.cc, tables[ROTATION_CARRIER], j);
             const D cK1 = turnedCos<L>(t0.sK1, t0.cK1, tables[ROTATION_K1_SPACING], j);
             const D cK = turnedCos<L>(t0.sK, t0.cK, tables[ROTATION_K_SPACING], j);
@@ -164,9 +164,9 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
             }
             foldedSum<L, OneSided>(sc, cc, sm, cm, sK, cK, f, Xr, Xi);
         }
-        if (Rotating) {
+        if (CombRotates) {
             D sq, cq;
-            if (Rotated) {
+            if (ByTables) {
                 sq = turnedSin<L>(t0.sq, t0.cq, tables[ROTATION_COMB], j);
                 cq = turnedCos<L>(t0.sq, t0.cq, tables[ROTATION_COMB], j);
             } else {
@@ -197,28 +197,28 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
     return 0;
 }
 
-template <class L, bool Hq, bool OneSided, bool Rotated>
+template <class L, bool Hq, bool OneSided, bool ByTables>
 uint64_t heldFoldedPassOf(const HeldRun &run, float *first, float *second) {
     const bool fading = run.levels != nullptr;
     if (run.combStep != 0.0) {
-        return fading ? heldFoldedLanes<L, Hq, OneSided, true, true, Rotated>(run, first, second)
-                      : heldFoldedLanes<L, Hq, OneSided, true, false, Rotated>(run, first, second);
+        return fading ? heldFoldedLanes<L, Hq, OneSided, true, true, ByTables>(run, first, second)
+                      : heldFoldedLanes<L, Hq, OneSided, true, false, ByTables>(run, first, second);
     }
-    return fading ? heldFoldedLanes<L, Hq, OneSided, false, true, Rotated>(run, first, second)
-                  : heldFoldedLanes<L, Hq, OneSided, false, false, Rotated>(run, first, second);
+    return fading ? heldFoldedLanes<L, Hq, OneSided, false, true, ByTables>(run, first, second)
+                  : heldFoldedLanes<L, Hq, OneSided, false, false, ByTables>(run, first, second);
 }
 
-template <class L, bool Hq, bool OneSided, bool Rotated>
+template <class L, bool Hq, bool OneSided, bool ByTables>
 uint64_t heldRunPassOf(const HeldRun &run, float *first, float *second) {
     const bool fading = run.levels != nullptr;
     if (run.ratios != nullptr) {
-        return fading ? heldRunLanes<L, Hq, OneSided, true, Rotated>(run, first, second)
-                      : heldRunLanes<L, Hq, OneSided, false, Rotated>(run, first, second);
+        return fading ? heldRunLanes<L, Hq, OneSided, true, ByTables>(run, first, second)
+                      : heldRunLanes<L, Hq, OneSided, false, ByTables>(run, first, second);
     }
-    return heldFoldedPassOf<L, Hq, OneSided, Rotated>(run, first, second);
+    return heldFoldedPassOf<L, Hq, OneSided, ByTables>(run, first, second);
 }
 
-// Rotated runs exist on the "hq" path only: the fast path's sines are its float kernel's.
+// Runs turned by tables exist on the "hq" path only: the fast path's sines are its float kernel's.
 template <class L, bool Hq, bool OneSided>
 uint64_t heldRunPass(const HeldRun &run, float *first, float *second) {
     if (Hq && run.rotations != nullptr) {
