@@ -87,6 +87,22 @@ void BM_ProcessEntryStepped(benchmark::State &state) {
     timeProcessCalls(state, voices, setup);
 }
 
+// "fc" alone new at every sample (a few cents up or down), every other input held, so that no
+// sub-block is held in pitch: beside BM_ProcessEntry, what a moving pitch costs over a held one.
+void BM_ProcessEntryPitchMoving(benchmark::State &state) {
+    const VoiceSetup setup = setupFromArgs(state);
+    SoundingVoices voices(setup);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> cents(-0.0003f, 0.0003f);
+    for (int32_t v = 0; v < voices.voices(); ++v) {
+        float *fc = voices.input(v, "fc");
+        for (int32_t i = 0; i < setup.blockSize; ++i) {
+            fc[i] += cents(rng);
+        }
+    }
+    timeProcessCalls(state, voices, setup);
+}
+
 // Powers that pass through subnormal doubles: A = 0.9 at K = 10000 (0.9^8192 is about 1e-375)
 // or a tiny ratio A = 1e-30, whose square is already 1e-60.
 void BM_ProcessEntrySubnormal(benchmark::State &state) {
@@ -117,6 +133,10 @@ BENCHMARK(BM_ProcessEntryModulated)
 BENCHMARK(BM_ProcessEntryStepped)
     ->ArgNames({"hq", "mode", "K", "block", "voices"})
     ->ArgsProduct({{0, 1}, {1}, {1000}, {1024}, {1}});
+BENCHMARK(BM_ProcessEntryPitchMoving)
+    ->ArgNames({"hq", "mode", "K", "block", "voices"})
+    ->ArgsProduct({{0, 1}, {1}, {10, 1000}, {16, 64}, {1}});
+
 BENCHMARK(BM_ProcessEntrySubnormal)
     ->ArgNames({"hq", "mode", "K", "block", "voices", "tinyA"})
     ->ArgsProduct({{0, 1}, {1, 2}, {10, 1000, 10000}, {64}, {1}, {0, 1}});
