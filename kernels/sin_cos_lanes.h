@@ -110,17 +110,51 @@ template <class L> inline typename L::D widenHigh(typename L::F2 f) {
     }
 }
 
+// The bits of a float or double vector's elements: B the integer vector of the same lanes.
+template <class V> struct LaneBits {
+    using T = std::remove_reference_t<decltype(V{}[0])>;
+    using U = std::conditional_t<sizeof(T) == 4, int32_t, int64_t>;
+    typedef U B __attribute__((vector_size(sizeof(V))));
+};
+
+// sinCosPiReduced's results for x in [-1, 1], with the signs folded into the arguments (the
+// polynomial is odd): the sine of copysign(min(|x|, 1 - |x|), x) and of 0.5 - |x|, each
+// difference exact or rounded as the reduction's own. Bit for bit but for the sign of a zero
+// sine (x = 1 gives +0.0 for -0.0), which no output can show: a zero times anything, or added
+// to anything nonzero, is not told apart by its sign, and audibleSample writes +0.0 for both.
+template <class T, class V> inline void sinCosPiInCycle(V x, V &sinOut, V &cosOut) {
+    using B = typename LaneBits<V>::B;
+    const B signBit = (B)splat<V>(static_cast<T>(-0.0));
+    const B sign = (B)x & signBit;
+    const V a = (V)((B)x & ~signBit);
+    const V b = static_cast<T>(1) - a;
+    const V m = a < b ? a : b;
+    sinOut = sinPiPolynomial<T>((V)((B)m | sign));
+    cosOut = sinPiPolynomial<T>(static_cast<T>(0.5) - a);
+}
+
 // sinCosPi4 lane by lane on two phases: each rounded to float, both in one float vector of
-// twice the lanes, the results widened exactly.
-template <class L>
-inline void sinCosPiLanes2(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
-                           typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
+// twice the lanes, reduced as sinCosPiReduced does (InCycle: as sinCosPiInCycle does, for
+// phases in [-1, 1]), the results widened exactly.
+template <class L, bool InCycle>
+inline void sinCosPiPairLanes(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
+                              typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
     typename L::F2 s, c;
-    sinCosPiReduced<float>(narrowPair<L>(phase1, phase2), s, c);
+    if constexpr (InCycle) {
+        sinCosPiInCycle<float>(narrowPair<L>(phase1, phase2), s, c);
+    } else {
+        sinCosPiReduced<float>(narrowPair<L>(phase1, phase2), s, c);
+    }
     sin1 = widenLow<L>(s);
     sin2 = widenHigh<L>(s);
     cos1 = widenLow<L>(c);
     cos2 = widenHigh<L>(c);
+}
+
+template <class L>
+inline void sinCosPiLanes2(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
+                           typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
+    sinCosPiPairLanes<L, false>(phase1, phase2, sin1, cos1, sin2, cos2);
 }
 
 // The same for one phase.
@@ -156,39 +190,11 @@ inline void sinCosPiOfMultipleLanes(typename L::D K, typename L::D phiM, typenam
     sinCosPiReduced<double>(wrapOnceLanes<L>(2.0 * (y - n)), sK, cK);
 }
 
-// The bits of a float or double vector's elements: B the integer vector of the same lanes.
-template <class V> struct LaneBits {
-    using T = std::remove_reference_t<decltype(V{}[0])>;
-    using U = std::conditional_t<sizeof(T) == 4, int32_t, int64_t>;
-    typedef U B __attribute__((vector_size(sizeof(V))));
-};
-
-// sinCosPiReduced's results for x in [-1, 1], with the signs folded into the arguments (the
-// polynomial is odd): the sine of copysign(min(|x|, 1 - |x|), x) and of 0.5 - |x|, each
-// difference exact or rounded as the reduction's own. Bit for bit but for the sign of a zero
-// sine (x = 1 gives +0.0 for -0.0), which no output can show: a zero times anything, or added
-// to anything nonzero, is not told apart by its sign, and audibleSample writes +0.0 for both.
-template <class T, class V> inline void sinCosPiInCycle(V x, V &sinOut, V &cosOut) {
-    using B = typename LaneBits<V>::B;
-    const B signBit = (B)splat<V>(static_cast<T>(-0.0));
-    const B sign = (B)x & signBit;
-    const V a = (V)((B)x & ~signBit);
-    const V b = static_cast<T>(1) - a;
-    const V m = a < b ? a : b;
-    sinOut = sinPiPolynomial<T>((V)((B)m | sign));
-    cosOut = sinPiPolynomial<T>(static_cast<T>(0.5) - a);
-}
-
 // sinCosPiLanes2 for phases in [-1, 1], by sinCosPiInCycle.
 template <class L>
 inline void sinCosPiInCycleLanes2(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
                                   typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
-    typename L::F2 s, c;
-    sinCosPiInCycle<float>(narrowPair<L>(phase1, phase2), s, c);
-    sin1 = widenLow<L>(s);
-    sin2 = widenHigh<L>(s);
-    cos1 = widenLow<L>(c);
-    cos2 = widenHigh<L>(c);
+    sinCosPiPairLanes<L, true>(phase1, phase2, sin1, cos1, sin2, cos2);
 }
 
 // sinCosPiOfMultipleLanes where |K phiM| < 2^31 (a count K and a phase in [-1, 1]), so that the
