@@ -41,6 +41,18 @@ double levelAfterSteps(double level, double decayStep, int32_t n, double *levels
     return level;
 }
 
+// The sine and cosine of a phase in half-turns as the path's per-sample sum forms them.
+template <bool Hq> void sinCosOnPath(double x, double &s, double &c) {
+    if (Hq) {
+        s = std::sin(x * PI_D);
+        c = std::cos(x * PI_D);
+    } else {
+        double unused[6];
+        sinCosPi4(x, s, c, x, unused[0], unused[1], x, unused[2], unused[3], x, unused[4],
+                  unused[5]);
+    }
+}
+
 // The ratio's cache for (a, c, k) on the path.
 template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
     if (k == r.K && r.hq == Hq && bitsOf(a) == r.A && bitsOf(c) == r.C) {
@@ -52,14 +64,7 @@ template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
     r.hq = Hq;
     r.foldValid = false;
     double sC, cC;
-    if (Hq) {
-        sC = std::sin(c * PI_D);
-        cC = std::cos(c * PI_D);
-    } else {
-        double unused[6];
-        sinCosPi4(c, sC, cC, c, unused[0], unused[1], c, unused[2], unused[3], c, unused[4],
-                  unused[5]);
-    }
+    sinCosOnPath<Hq>(c, sC, cC);
     r.zr = a * cC;
     r.zi = a * sC;
     const PowerOfRatio w = Hq ? hqPower(a, c, k) : fastPower(r.zr, r.zi, k);
@@ -75,14 +80,7 @@ template <bool Hq> void combSines(HeldRatio &r, double q, double &sq, double &cq
         r.Q = bitsOf(q);
         r.hqQ = Hq;
         r.foldValid = false;
-        if (Hq) {
-            r.sq = std::sin(q * PI_D);
-            r.cq = std::cos(q * PI_D);
-        } else {
-            double unused[6];
-            sinCosPi4(q, r.sq, r.cq, q, unused[0], unused[1], q, unused[2], unused[3], q, unused[4],
-                      unused[5]);
-        }
+        sinCosOnPath<Hq>(q, r.sq, r.cq);
     }
     sq = r.sq;
     cq = r.cq;
