@@ -24,9 +24,47 @@ template <class L> inline void storeLanes(double *p, typename L::D v) {
     std::memcpy(p, &v, sizeof v);
 }
 
+// Whether the lane type gathers a mask's lanes into bits itself (L::maskBits: MOVMSKPD, VPMOVQ2M).
+template <class L, class = void> struct GathersBitsItself : std::false_type {};
+template <class L>
+struct GathersBitsItself<L, std::void_t<decltype(L::maskBits(std::declval<typename L::I>()))>>
+    : std::true_type {};
+
+// Lanes [j, j + W) of a mask (each lane all ones or all zeros) as bits j.. of a word.
+template <class L> inline uint64_t laneBits(typename L::I mask, int32_t j) {
+    if constexpr (GathersBitsItself<L>::value) {
+        return static_cast<uint64_t>(L::maskBits(mask)) << j;
+    } else {
+        uint64_t out = 0;
+        for (int32_t l = 0; l < L::W; ++l) {
+            out |= static_cast<uint64_t>(mask[l] & 1) << (j + l);
+        }
+        return out;
+    }
+}
+
 // x in every lane; x - (+0.0) keeps the sign of a zero x.
 template <class V, class T> inline V splat(T x) {
     return x - V{};
+}
+
+// Whether the lane type has a fused multiply-add (L::mulAdd); a b + c rounded once where it has,
+// twice where not. The float kernel's twins, the reductions and the steps that must round as
+// the per-sample loop does never take it.
+template <class L, class = void> struct FusesItself : std::false_type {};
+template <class L>
+struct FusesItself<
+    L, std::void_t<decltype(L::mulAdd(std::declval<typename L::D>(), std::declval<typename L::D>(),
+                                      std::declval<typename L::D>()))>> : std::true_type {};
+
+template <class L>
+[[gnu::always_inline]] inline typename L::D mulAdd(typename L::D a, typename L::D b,
+                                                   typename L::D c) {
+    if constexpr (FusesItself<L>::value) {
+        return L::mulAdd(a, b, c);
+    } else {
+        return a * b + c;
+    }
 }
 
 // The reduction of sinCosPiUnrounded and of the four-lane kernel, lane by lane: sin(pi x) and
@@ -110,6 +148,26 @@ template <class L> inline typename L::D widenHigh(typename L::F2 f) {
     }
 }
 
+// Whether the lane type widens W floats itself (L::widen: VCVTPS2PD from memory), where GCC's
+// generic conversion takes the halves apart.
+template <class L, class = void> struct WidensFloatsItself : std::false_type {};
+template <class L>
+struct WidensFloatsItself<L, std::void_t<decltype(L::widen(std::declval<typename L::F>()))>>
+    : std::true_type {};
+
+// Each lane rounded to float and widened back: the float each lane would store.
+template <class L> inline typename L::D narrowWiden(typename L::D x) {
+    if constexpr (PAIRED_BY_BUILTINS<L>) {
+        return __builtin_ia32_cvtps2pd(__builtin_ia32_cvtpd2ps(x));
+    }
+    const typename L::F f = __builtin_convertvector(x, typename L::F);
+    if constexpr (WidensFloatsItself<L>::value) {
+        return L::widen(f);
+    } else {
+        return __builtin_convertvector(f, typename L::D);
+    }
+}
+
 // The bits of a float or double vector's elements: B the integer vector of the same lanes.
 template <class V> struct LaneBits {
     using T = std::remove_reference_t<decltype(V{}[0])>;
@@ -122,7 +180,8 @@ template <class V> struct LaneBits {
 // difference exact or rounded as the reduction's own. Bit for bit but for the sign of a zero
 // sine (x = 1 gives +0.0 for -0.0), which no output can show: a zero times anything, or added
 // to anything nonzero, is not told apart by its sign, and audibleSample writes +0.0 for both.
-template <class T, class V> inline void sinCosPiInCycle(V x, V &sinOut, V &cosOut) {
+template <class T, class V>
+[[gnu::always_inline]] inline void sinCosPiInCycle(V x, V &sinOut, V &cosOut) {
     using B = typename LaneBits<V>::B;
     const B signBit = (B)splat<V>(static_cast<T>(-0.0));
     const B sign = (B)x & signBit;
@@ -137,8 +196,9 @@ template <class T, class V> inline void sinCosPiInCycle(V x, V &sinOut, V &cosOu
 // twice the lanes, reduced as sinCosPiReduced does (InCycle: as sinCosPiInCycle does, for
 // phases in [-1, 1]), the results widened exactly.
 template <class L, bool InCycle>
-inline void sinCosPiPairLanes(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
-                              typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
+[[gnu::always_inline]] inline void sinCosPiPairLanes(typename L::D phase1, typename L::D phase2,
+                                                     typename L::D &sin1, typename L::D &cos1,
+                                                     typename L::D &sin2, typename L::D &cos2) {
     typename L::F2 s, c;
     if constexpr (InCycle) {
         sinCosPiInCycle<float>(narrowPair<L>(phase1, phase2), s, c);
@@ -192,16 +252,18 @@ inline void sinCosPiOfMultipleLanes(typename L::D K, typename L::D phiM, typenam
 
 // sinCosPiLanes2 for phases in [-1, 1], by sinCosPiInCycle.
 template <class L>
-inline void sinCosPiInCycleLanes2(typename L::D phase1, typename L::D phase2, typename L::D &sin1,
-                                  typename L::D &cos1, typename L::D &sin2, typename L::D &cos2) {
+[[gnu::always_inline]] inline void sinCosPiInCycleLanes2(typename L::D phase1, typename L::D phase2,
+                                                         typename L::D &sin1, typename L::D &cos1,
+                                                         typename L::D &sin2, typename L::D &cos2) {
     sinCosPiPairLanes<L, true>(phase1, phase2, sin1, cos1, sin2, cos2);
 }
 
 // sinCosPiOfMultipleLanes where |K phiM| < 2^31 (a count K and a phase in [-1, 1]), so that the
 // rounding is always in range: 2 (y - n) lies in [0, 2], one subtraction wraps it.
 template <class L>
-inline void sinCosPiOfMultipleInRangeLanes(typename L::D K, typename L::D phiM, typename L::D &sK,
-                                           typename L::D &cK) {
+[[gnu::always_inline]] inline void
+sinCosPiOfMultipleInRangeLanes(typename L::D K, typename L::D phiM, typename L::D &sK,
+                               typename L::D &cK) {
     using D = typename L::D;
     const D y = K * phiM * 0.5;
     const D n = L::roundHalfEven(y - 0.5) + 0.0;
@@ -220,39 +282,45 @@ constexpr double ROUNDING_SHIFT = 0x1.8p52;
 // sin and cos of angles a in radians, |a| < 1.6e6: a = n pi/2 + r exactly up to 1e-16
 // absolutely, |r| <= pi/4 under round-to-nearest (a little more otherwise, still accurate),
 // then the Taylor series of sin r to r^17 and of cos r to r^18, whose truncation is below
-// 1e-19 on [-pi/4, pi/4]. Within 2.3e-16 of std::sin and std::cos on the dense grid and
-// random points of the tests.
+// 1e-19 on [-pi/4, pi/4], in fused multiply-adds where the unit has them. Within 2.3e-16 of
+// std::sin and std::cos on the dense grid and random points of the tests.
 template <class L>
-inline void sinCosRadianLanes(typename L::D a, typename L::D &sinOut, typename L::D &cosOut) {
+[[gnu::always_inline]] inline void sinCosRadianLanes(typename L::D a, typename L::D &sinOut,
+                                                     typename L::D &cosOut) {
     using D = typename L::D;
     using I = typename L::I;
     const D shifted = a * TWO_OVER_PI + ROUNDING_SHIFT;
     const D n = shifted - ROUNDING_SHIFT;
-    const I quadrant = (I)shifted & 3;
-    const D r = ((a - n * HALF_PI_1) - n * HALF_PI_2) - n * HALF_PI_3;
+    const I quadrant = (I)shifted;
+    const D r =
+        mulAdd<L>(-n, splat<D>(HALF_PI_3),
+                  mulAdd<L>(-n, splat<D>(HALF_PI_2), mulAdd<L>(-n, splat<D>(HALF_PI_1), a)));
     const D r2 = r * r;
-    D ps = 0x1.952c77030ad4ap-49 * r2 - 0x1.ae7f3e733b81fp-41;
-    ps = ps * r2 + 0x1.6124613a86d09p-33;
-    ps = ps * r2 - 0x1.ae64567f544e4p-26;
-    ps = ps * r2 + 0x1.71de3a556c734p-19;
-    ps = ps * r2 - 0x1.a01a01a01a01ap-13;
-    ps = ps * r2 + 0x1.1111111111111p-7;
-    ps = ps * r2 - 0x1.5555555555555p-3;
-    const D sinR = r + r * (r2 * ps);
-    D pc = -0x1.6827863b97d97p-53 * r2 + 0x1.ae7f3e733b81fp-45;
-    pc = pc * r2 - 0x1.93974a8c07c9dp-37;
-    pc = pc * r2 + 0x1.1eed8eff8d898p-29;
-    pc = pc * r2 - 0x1.27e4fb7789f5cp-22;
-    pc = pc * r2 + 0x1.a01a01a01a01ap-16;
-    pc = pc * r2 - 0x1.6c16c16c16c17p-10;
-    pc = pc * r2 + 0x1.5555555555555p-5;
-    pc = pc * r2 - 0.5;
-    const D cosR = 1.0 + r2 * pc;
-    const I odd = (quadrant & 1) != 0;
+    D ps = mulAdd<L>(splat<D>(0x1.952c77030ad4ap-49), r2, splat<D>(-0x1.ae7f3e733b81fp-41));
+    ps = mulAdd<L>(ps, r2, splat<D>(0x1.6124613a86d09p-33));
+    ps = mulAdd<L>(ps, r2, splat<D>(-0x1.ae64567f544e4p-26));
+    ps = mulAdd<L>(ps, r2, splat<D>(0x1.71de3a556c734p-19));
+    ps = mulAdd<L>(ps, r2, splat<D>(-0x1.a01a01a01a01ap-13));
+    ps = mulAdd<L>(ps, r2, splat<D>(0x1.1111111111111p-7));
+    ps = mulAdd<L>(ps, r2, splat<D>(-0x1.5555555555555p-3));
+    const D sinR = mulAdd<L>(r, r2 * ps, r);
+    D pc = mulAdd<L>(splat<D>(-0x1.6827863b97d97p-53), r2, splat<D>(0x1.ae7f3e733b81fp-45));
+    pc = mulAdd<L>(pc, r2, splat<D>(-0x1.93974a8c07c9dp-37));
+    pc = mulAdd<L>(pc, r2, splat<D>(0x1.1eed8eff8d898p-29));
+    pc = mulAdd<L>(pc, r2, splat<D>(-0x1.27e4fb7789f5cp-22));
+    pc = mulAdd<L>(pc, r2, splat<D>(0x1.a01a01a01a01ap-16));
+    pc = mulAdd<L>(pc, r2, splat<D>(-0x1.6c16c16c16c17p-10));
+    pc = mulAdd<L>(pc, r2, splat<D>(0x1.5555555555555p-5));
+    pc = mulAdd<L>(pc, r2, splat<D>(-0.5));
+    const D cosR = mulAdd<L>(r2, pc, splat<D>(1.0));
+    // Quadrants 1 and 3 swap the two; 2 and 3 negate the sine, 1 and 2 the cosine (bit 1 of the
+    // quadrant, and of the quadrant + 1), by the sign bit.
+    const I odd = (quadrant & 1) == 1;
+    const I signBit = (I)splat<D>(-0.0);
     const D s = odd ? cosR : sinR;
     const D c = odd ? sinR : cosR;
-    sinOut = (quadrant & 2) != 0 ? -s : s;
-    cosOut = ((quadrant + 1) & 2) != 0 ? -c : c;
+    sinOut = (D)((I)s ^ (((quadrant & 2) == 2) & signBit));
+    cosOut = (D)((I)c ^ ((((quadrant + 1) & 2) == 2) & signBit));
 }
 
 } // namespace

@@ -19,7 +19,7 @@ constexpr float SIN_C15 = -0x1.ae7f3ep-41f; // -7.6471636e-13
 // and V a T or a vector of T: the scalar kernel, the four-lane kernel and the lane passes all
 // evaluate this one polynomial. It is odd in every rounding, so sigma sin(pi r) = sin(pi sigma r)
 // bit for bit for sigma +1 or -1.
-template <class T, class V> static inline V sinPiPolynomial(V r) {
+template <class T, class V> [[gnu::always_inline]] static inline V sinPiPolynomial(V r) {
     const V u = static_cast<T>(PI_F) * r;
     const V s = u * u;
     V p = static_cast<T>(SIN_C15) * s + static_cast<T>(SIN_C13);

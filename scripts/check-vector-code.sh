@@ -15,7 +15,7 @@ if [ -z "$build" ] || [ ! -d "$build" ]; then
     exit 2
 fi
 # The files compiled with target attributes or pragmas for SSE, SSE2 or AVX2.
-allowed='/(sin_cos_pi4|sub_blocks|held_sub_block|moving_sub_block|held_rotations|lanes_sse2|lanes_avx2)\.cpp\.o(bj)?$'
+allowed='/(sin_cos_pi4|sub_blocks|held_sub_block|ratio_held_sub_block|moving_sub_block|held_ratio|held_rotations|lanes_sse2|lanes_avx2)\.cpp\.o(bj)?$'
 
 mapfile -t objects < <(find "$build/kernels" "$build/oscillator" "$build/se_sdk2" "$build/exports" \
     \( -name '*.o' -o -name '*.obj' \) -path '*CMakeFiles*' | sort)

@@ -51,10 +51,11 @@ struct HeldPower {
     double zr = 0.0, zi = 0.0, wr = 0.0, wi = 0.0, R = 0.0;
 };
 
-// A run of 1..LANE_BLOCK samples whose pitch, spacing and gate hold. Sample i (from 0) sounds with
-// the phases wrap(start + i step), the level `level` or, while the voice fades, levels[i], and
-// sample 0's count; with sample 0's ratio, comb and power too where every input holds, or else
-// each sample's own ratio, comb step and comb phase, and a power formed per lane.
+// A run of 1..LANE_BLOCK samples whose pitch, spacing and gate hold, or whose ratio, comb, gate
+// and count hold while the pitch moves. Sample i (from 0) sounds with the phases wrap(start + i
+// step) or those given, the level `level` or, while the voice fades, levels[i], and sample 0's
+// count; with sample 0's ratio, comb and power too where they hold, or else each sample's own
+// ratio, comb step and comb phase, and a power formed per lane.
 struct HeldRun : HeldPower {
     double carrier, carrierStep; // half-turns: sample 0's phase, the step per sample
     double spacing, spacingStep;
@@ -73,7 +74,28 @@ struct HeldRun : HeldPower {
     const RotationTable *rotations;
     double start[8];
     const HeldFold *fold; // where the ratio holds: its closed form folded
+    // Where the pitch moves (the ratio, comb and gate holding), each sample's carrier and spacing
+    // phases (padded to a multiple of 8), in place of the starts and steps; else null.
+    const double *carriers, *spacings;
     int32_t count;
+};
+
+// A sub-block whose pitch moves while the ratio, comb and gate hold: its pins from its first
+// sample, and the count K >= 0 that its first sample's steps left.
+struct PitchRunIn {
+    const float *fc, *fm1, *detune;
+    int32_t count;   // 1..LANE_BLOCK
+    int32_t K, Nmax; // the cached count and the partial limit
+    double nyquist, twoOverSr;
+    bool foldSpacing; // "Mode" exactly 2
+};
+
+// Each sample's pitch (Hz, a float's value) and its carrier and spacing steps (half-turns per
+// sample, f0 twoOverSr and delta twoOverSr), padded to a multiple of 8.
+struct PitchRunOut {
+    alignas(64) double pitch[LANE_BLOCK];
+    alignas(64) double carrierStep[LANE_BLOCK];
+    alignas(64) double spacingStep[LANE_BLOCK];
 };
 
 // The sounding samples of a moving sub-block, lane j for the j-th of them: the inputs of
@@ -113,6 +135,12 @@ using MovingPass = uint64_t (*)(const LaneBlock &block, float *first, float *sec
 using RatioInputs = void (*)(const float *a, const float *combfreq, const float *combphase,
                              int32_t n, double *A, double *C, double *phases);
 
+// The steps of a sub-block whose pitch moves, up to its phases: writes every sample's pitch and
+// steps, and returns bit j for a sample the lanes leave to the per-sample steps: a pitch whose
+// rounding to float they cannot be sure of (1 in about 10^7), an "fc" beyond their range or not
+// finite, or a count K that does not keep (countPartials would recount).
+using PitchRunPass = uint64_t (*)(const PitchRunIn &in, PitchRunOut &out);
+
 // sin and cos of n angles in radians (|a| below 1.6e6) with the "hq" vector sine, n a multiple
 // of 8; for its tests.
 using SinCosLanes = void (*)(const double *angle, double *sinOut, double *cosOut, int32_t n);
@@ -126,6 +154,7 @@ struct LanePasses {
     HeldRunPass held[2][2];
     MovingPass moving[2][2];
     RatioInputs ratioInputs;
+    PitchRunPass pitchRun;
     SinCosLanes sinCos;
     PinsHeld pinsHeld;
 };

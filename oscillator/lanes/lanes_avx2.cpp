@@ -26,6 +26,8 @@ struct Avx2Lanes : VectorLanes<4> {
     static D sqrt(D v) { return __builtin_ia32_sqrtpd256(v); }
     // a b + c rounded once: VFMADD (the unit needs FMA, cpu_features.h).
     static D mulAdd(D a, D b, D c) { return __builtin_ia32_vfmaddpd256(a, b, c); }
+    // Each lane's sign bit, lane 0 lowest: VMOVMSKPD.
+    static int32_t maskBits(I m) { return __builtin_ia32_movmskpd256((D)m); }
 #if !defined(__clang__)
     // The low and high four of eight floats, widened exactly: VCVTPS2PD, after VEXTRACTF128.
     // GCC's own builtins (clang compiles the generic shuffles to these instructions already).
@@ -34,6 +36,10 @@ struct Avx2Lanes : VectorLanes<4> {
     }
     static D widenHigh(F2 f) {
         return __builtin_ia32_cvtps2pd256(__builtin_ia32_vextractf128_ps256(f, 1));
+    }
+    // Four floats widened exactly: VCVTPS2PD.
+    static D widen(F f) {
+        return __builtin_ia32_cvtps2pd256(f);
     }
 #endif
 };

@@ -36,6 +36,11 @@ struct Avx512Lanes : VectorLanes<8> {
     static D mulAdd(D a, D b, D c) {
         return __builtin_ia32_vfmaddpd512_mask(a, b, c, 0xff, 4);
     }
+    // Each lane's sign bit, lane 0 lowest: VPMOVQ2M.
+    static int32_t maskBits(I m) {
+        typedef long long Q __attribute__((vector_size(64)));
+        return __builtin_ia32_cvtq2mask512((Q)m);
+    }
 };
 
 } // namespace

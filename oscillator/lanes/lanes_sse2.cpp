@@ -24,6 +24,8 @@ struct Sse2Lanes : VectorLanes<2> {
     // Correctly rounded, as std::sqrt is: SQRTPD, by its builtin (the intrinsic's x87 setting
     // differs from this file's, so GCC would not inline it on 32-bit builds).
     static D sqrt(D v) { return __builtin_ia32_sqrtpd(v); }
+    // Each lane's sign bit, lane 0 lowest: MOVMSKPD.
+    static int32_t maskBits(I m) { return __builtin_ia32_movmskpd((D)m); }
 #if !defined(__clang__)
     // GCC's builtins; clang keeps the generic forms, which it compiles to the same instructions.
     // x where lo <= m <= hi, else 0.0: CMPLEPD and ANDPD.

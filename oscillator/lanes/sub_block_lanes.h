@@ -11,6 +11,7 @@
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/signal/partial_shape_lanes.h"
 #include "oscillator/signal/partial_sum_lanes.h"
+#include "oscillator/signal/pitch_lanes.h"
 
 namespace {
 
@@ -119,8 +120,9 @@ inline TurnedStart turnedStart(const double (&start)[8]) {
 
 // A held run whose ratio and comb hold (the comb phase may turn, CombRotates): one pass over the
 // lanes, each sample's sines (its angle sums turned by the run's tables where ByTables, else its
-// phases' sines), the folded closed form, gains and outputs.
-template <class L, bool Hq, bool OneSided, bool CombRotates, bool Fading, bool ByTables>
+// phases' sines, the phases given where PhasesGiven), the folded closed form, gains and outputs.
+template <class L, bool Hq, bool OneSided, bool CombRotates, bool Fading, bool ByTables,
+          bool PhasesGiven>
 inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second) {
     using D = typename L::D;
     const FoldLanes<L> f(run);
@@ -153,8 +155,10 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
             Xi = sc * mulAdd<L>(f.pi[2], cK, mulAdd<L>(f.pi[1], cK1, f.pi[0]));
         } else {
             D sc, cc, sm, sK, cK;
-            const D phiC = wrapLanes<L>(carrier + i * carrierStep);
-            const D phiM = wrapLanes<L>(spacing + i * spacingStep);
+            const D phiC = PhasesGiven ? loadLanes<L>(run.carriers + j)
+                                       : wrapLanes<L>(carrier + i * carrierStep);
+            const D phiM = PhasesGiven ? loadLanes<L>(run.spacings + j)
+                                       : wrapLanes<L>(spacing + i * spacingStep);
             if (Hq) {
                 sinCosPathPair<L, Hq>(phiC, phiM, sc, cc, sm, cm);
                 sinCosPathOfMultiple<L, Hq>(K, phiM, sK, cK);
@@ -197,15 +201,19 @@ inline uint64_t heldFoldedLanes(const HeldRun &run, float *first, float *second)
     return 0;
 }
 
-template <class L, bool Hq, bool OneSided, bool ByTables>
+template <class L, bool Hq, bool OneSided, bool ByTables, bool PhasesGiven = false>
 uint64_t heldFoldedPassOf(const HeldRun &run, float *first, float *second) {
     const bool fading = run.levels != nullptr;
     if (run.combStep != 0.0) {
-        return fading ? heldFoldedLanes<L, Hq, OneSided, true, true, ByTables>(run, first, second)
-                      : heldFoldedLanes<L, Hq, OneSided, true, false, ByTables>(run, first, second);
+        return fading ? heldFoldedLanes<L, Hq, OneSided, true, true, ByTables, PhasesGiven>(
+                            run, first, second)
+                      : heldFoldedLanes<L, Hq, OneSided, true, false, ByTables, PhasesGiven>(
+                            run, first, second);
     }
-    return fading ? heldFoldedLanes<L, Hq, OneSided, false, true, ByTables>(run, first, second)
-                  : heldFoldedLanes<L, Hq, OneSided, false, false, ByTables>(run, first, second);
+    return fading ? heldFoldedLanes<L, Hq, OneSided, false, true, ByTables, PhasesGiven>(run, first,
+                                                                                         second)
+                  : heldFoldedLanes<L, Hq, OneSided, false, false, ByTables, PhasesGiven>(
+                        run, first, second);
 }
 
 template <class L, bool Hq, bool OneSided, bool ByTables>
@@ -219,8 +227,12 @@ uint64_t heldRunPassOf(const HeldRun &run, float *first, float *second) {
 }
 
 // Runs turned by tables exist on the "hq" path only: the fast path's sines are its float kernel's.
+// A run whose pitch moves has its ratio folded and its phases given.
 template <class L, bool Hq, bool OneSided>
 uint64_t heldRunPass(const HeldRun &run, float *first, float *second) {
+    if (run.carriers != nullptr) {
+        return heldFoldedPassOf<L, Hq, OneSided, false, true>(run, first, second);
+    }
     if (Hq && run.rotations != nullptr) {
         return heldRunPassOf<L, Hq, OneSided, Hq>(run, first, second);
     }
@@ -267,6 +279,7 @@ template <class L> constexpr LanePasses passesOf() {
             {{&movingPass<L, false, false>, &movingPass<L, false, true>},
              {&movingPass<L, true, false>, &movingPass<L, true, true>}},
             &ratioInputsLanes<L>,
+            &pitchRunLanes<L>,
             &sinCosBatch<L>,
             &pinsHeldLanes<L>};
 }

@@ -5,6 +5,7 @@
 #include "kernels/cpu_features.h"
 #include "oscillator/module/VoicePool.h"
 #include "oscillator/module/pin_table.h"
+#include "oscillator/signal/pitch.h"
 #include "se_sdk2/SEPin.h"
 #include "se_sdk2/se_protocol.h"
 
@@ -34,8 +35,8 @@ void Module::open() {
     setProcessFunction(processFunction<Module, &Module::renderBlock>());
     SEModule_base::open();
     const float sr = getSampleRate();
-    m_pitch = -20.0f;
-    m_pitch_fc = -20.0f;
+    m_pitch = PITCH_CACHE_AT_OPEN;
+    m_pitch_fc = PITCH_CACHE_AT_OPEN;
     m_outputs_static = true;
     m_level = 1.0;
     m_carrier_phase = 0.0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "oscillator/lanes/lane_passes.h"
+#include "oscillator/render/held_rotations.h"
 #include "oscillator/render/sample_steps.h"
 
 // The words of a held sub-block's plan key.
@@ -38,3 +39,21 @@ struct HeldRatio : HeldPower {
     // The carrier's and the spacing's last stretches.
     PhaseStride carrierStride, spacingStride;
 };
+
+// z and its power for (A, C, K) on the path ("hq" or fast), formed anew only where one of them
+// changed: a held note forms them once.
+void formRatio(HeldRatio &r, bool hq, double A, double C, int32_t K);
+
+// What the fold of a held run depends on besides the ratio: the comb phase (where it holds;
+// with combTurns the fold leaves the comb's turn to each sample), the first signal's gain (sign1,
+// times the level where it holds) and the signs, and the Mode.
+struct RatioFoldKey {
+    double combPhase;
+    bool combTurns;
+    double gain1, sign1, sign2;
+    bool oneSided;
+};
+
+// The closed form of the ratio formed last by formRatio (whose A is given again) folded for k:
+// formed anew only where the ratio or k changed.
+const HeldFold &foldRatio(HeldRatio &r, double A, const RatioFoldKey &k);

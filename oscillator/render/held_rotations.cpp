@@ -17,12 +17,6 @@ namespace {
 // margin for the low part.
 constexpr double ROTATION_TURNS_LIMIT = 0x1p40;
 
-uint64_t bitsOf(double x) {
-    uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
-
 // x = hi + lo exactly, hi holding the top 26 bits: Veltkamp's split.
 void split(double x, double &hi, double &lo) {
     const double c = 134217729.0 * x; // 2^27 + 1

@@ -4,8 +4,16 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "oscillator/lanes/lane_passes.h"
+
+// A double's bits, for keys that tell values apart exactly (NaN and -0 included).
+static inline uint64_t bitsOf(double x) {
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
 
 // Steps (bit patterns) and count of a sub-block.
 struct RotationKey {

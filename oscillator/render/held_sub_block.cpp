@@ -12,79 +12,12 @@
 
 TARN_SSE2_DOUBLES_BEGIN
 
-#include "kernels/sin_cos_pi4.h"
 #include "oscillator/render/per_sample.h"
 #include "oscillator/render/sub_blocks.h"
 #include "oscillator/signal/complex_power.h"
 #include "oscillator/signal/partial_sum.h"
 
 namespace {
-
-uint64_t bitsOf(double x) {
-    uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
-
-// The level after n steps of levelAfterStep; each step's level into `levels` where given. The
-// steps are the per-sample loop's own, so a fading voice falls silent at the same sample.
-double levelAfterSteps(double level, double decayStep, int32_t n, double *levels = nullptr) {
-    if (decayStep == 0.0 && level > 0.0) {
-        return level;
-    }
-    for (int32_t i = 0; i < n; ++i) {
-        level = levelAfterStep(level, decayStep);
-        if (levels != nullptr) {
-            levels[i] = level;
-        }
-    }
-    return level;
-}
-
-// The sine and cosine of a phase in half-turns as the path's per-sample sum forms them.
-template <bool Hq> void sinCosOnPath(double x, double &s, double &c) {
-    if (Hq) {
-        s = std::sin(x * PI_D);
-        c = std::cos(x * PI_D);
-    } else {
-        double unused[6];
-        sinCosPi4(x, s, c, x, unused[0], unused[1], x, unused[2], unused[3], x, unused[4],
-                  unused[5]);
-    }
-}
-
-// The ratio's cache for (a, c, k) on the path.
-template <bool Hq> void formRatio(HeldRatio &r, double a, double c, int32_t k) {
-    if (k == r.K && r.hq == Hq && bitsOf(a) == r.A && bitsOf(c) == r.C) {
-        return;
-    }
-    r.A = bitsOf(a);
-    r.C = bitsOf(c);
-    r.K = k;
-    r.hq = Hq;
-    r.foldValid = false;
-    double sC, cC;
-    sinCosOnPath<Hq>(c, sC, cC);
-    r.zr = a * cC;
-    r.zi = a * sC;
-    const PowerOfRatio w = Hq ? hqPower(a, c, k) : fastPower(r.zr, r.zi, k);
-    r.wr = w.wr;
-    r.wi = w.wi;
-    r.R = w.R;
-}
-
-// The comb phase's sine and cosine as the path's per-sample sum forms them, kept in the
-// ratio's cache while the phase and path hold.
-template <bool Hq> void combSines(HeldRatio &r, double q, double &sq, double &cq) {
-    if (!(bitsOf(q) == r.Q && r.hqQ == Hq)) {
-        r.Q = bitsOf(q);
-        r.hqQ = Hq;
-        r.foldValid = false;
-        sinCosOnPath<Hq>(q, r.sq, r.cq);
-    }
-    sq = r.sq;
-    cq = r.cq;
-}
 
 // The plan key of a held sub-block (HeldRatio::plan): what its first sample's steps read, as
 // bits. The first sample's pins, the pitch cache and the count on entry, the partial limit, the
@@ -208,7 +141,7 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
         inLanes = inLanes && ratiosOf<Hq>(lc, io, begin, end, s.phiQ, passes, ratios, combSteps,
                                           combPhases, lastComb);
     } else {
-        formRatio<Hq>(ratio, s.A, s.C, s.K);
+        formRatio(ratio, Hq, s.A, s.C, s.K);
         inLanes = inLanes && std::fabs(ratio.R) <= DOMINANT_POWER_LIMIT &&
                   (!Hq || (std::fabs(s.C) <= L && std::fabs(s.phiQ) <= L));
     }
@@ -252,6 +185,7 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     run.combPhases = ratioMoves ? combPhases : nullptr;
     run.count = n;
     run.rotations = nullptr;
+    run.carriers = run.spacings = nullptr;
     const double carrierStep = s.f1 * lc.twoOverSr;
     bool rotate = Hq;
     for (int32_t j = 0; rotate && ratioMoves && j < n; ++j) {
@@ -264,23 +198,9 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
         startSines(run, before.carrier, before.spacing, passes.sinCos);
     }
     if (!ratioMoves) {
-        double cq = 1.0, sq = 0.0;
-        const bool combTurns = run.combStep != 0.0;
-        if (!combTurns) {
-            combSines<Hq>(ratio, run.comb, sq, cq);
-        }
         const double gain1 = fading ? lc.sign1 : run.level * lc.sign1;
-        if (!(ratio.foldValid && bitsOf(gain1) == ratio.foldGain && lc.sign2 == ratio.foldSign2 &&
-              lc.oneSided == ratio.foldOneSided && combTurns == ratio.foldCombTurns)) {
-            ratio.fold = foldHeld(ratio.zr, ratio.zi, ratio.wr, ratio.wi, ratio.R, s.A, cq, sq,
-                                  gain1, lc.sign1 * lc.sign2, lc.oneSided);
-            ratio.foldValid = true;
-            ratio.foldGain = bitsOf(gain1);
-            ratio.foldSign2 = lc.sign2;
-            ratio.foldOneSided = lc.oneSided;
-            ratio.foldCombTurns = combTurns;
-        }
-        run.fold = &ratio.fold;
+        run.fold = &foldRatio(
+            ratio, s.A, {run.comb, run.combStep != 0.0, gain1, lc.sign1, lc.sign2, lc.oneSided});
     }
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);

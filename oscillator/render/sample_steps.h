@@ -57,6 +57,22 @@ static inline double levelAfterStep(double level, double decayStep) {
     return l > 0.0 ? l : 0.0;
 }
 
+// The level after n steps of levelAfterStep; each step's level into `levels` where given. The
+// steps are the per-sample loop's own, so a fading voice falls silent at the same sample.
+static inline double levelAfterSteps(double level, double decayStep, int32_t n,
+                                     double *levels = nullptr) {
+    if (decayStep == 0.0 && level > 0.0) {
+        return level;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        level = levelAfterStep(level, decayStep);
+        if (levels != nullptr) {
+            levels[i] = level;
+        }
+    }
+    return level;
+}
+
 // Sample i up to the sum. Returns false for a sample that writes 0.0 to both outputs: gate 0
 // (all three phases restart), or nothing to sound (a non-finite input, no partial in the
 // band: carrier and spacing restart, the comb phase stays). Otherwise fills `out`. Always

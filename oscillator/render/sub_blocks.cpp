@@ -1,5 +1,6 @@
 // The block in sub-blocks of up to LANE_BLOCK samples, each chosen once as held (every input one
-// value), held in pitch (only "a" and the comb move) or moving; SSE2 doubles on 32-bit builds.
+// value), held in pitch (only "a" and the comb move), held in ratio (only the pitch pins move) or
+// moving; SSE2 doubles on 32-bit builds.
 #include "oscillator/lanes/lane_passes.h"
 #include "oscillator/lanes/unit_target.h"
 
@@ -16,18 +17,19 @@ TARN_SSE2_DOUBLES_BEGIN
 namespace {
 
 // What a sub-block's inputs do: every one holds; the pitch, spacing and gate hold while "a" and
-// the comb move (every comb phase finite: a sample with none would be silent); or the pitch
-// moves.
-enum class SubBlock { Held, PitchHeld, Moving };
+// the comb move (every comb phase finite: a sample with none would be silent); the gate, "a"
+// and the comb hold while the pitch moves; or the pitch and the ratio move.
+enum class SubBlock { Held, PitchHeld, RatioHeld, Moving };
 
 SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end, PinsHeld held) {
-    const float *const pins[] = {io.fc,     io.fm1,      io.gate,      io.detune,
-                                 io.a,      io.combfreq, io.combphase};
+    // The pitch pins and the gate, then the ratio's and comb's pins.
+    const float *const pins[] = {io.fc, io.fm1,      io.detune,   io.gate,
+                                 io.a,  io.combfreq, io.combphase};
     if (held(pins, 7, begin, end - begin)) {
         return SubBlock::Held;
     }
-    if (!held(pins, 4, begin, end - begin)) { // the pitch pins
-        return SubBlock::Moving;
+    if (!held(pins, 4, begin, end - begin)) {
+        return held(pins + 3, 4, begin, end - begin) ? SubBlock::RatioHeld : SubBlock::Moving;
     }
     for (int32_t i = begin; i < end; ++i) {
         if (!std::isfinite(io.combphase[i])) {
@@ -45,6 +47,8 @@ void renderSubBlocks(const SubBlockContext &c, int32_t sampleCount) {
         const SubBlock kind = subBlockOf(c.io, begin, end, c.passes.pinsHeld);
         if (kind == SubBlock::Moving) {
             renderMovingSubBlock(c, begin, end);
+        } else if (kind == SubBlock::RatioHeld) {
+            renderRatioHeldSubBlock(c, begin, end);
         } else {
             renderHeldSubBlock(c, begin, end, kind == SubBlock::PitchHeld);
         }

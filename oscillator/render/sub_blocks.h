@@ -29,5 +29,9 @@ void renderSubBlocks(const SubBlockContext &c, int32_t sampleCount);
 // (held_sub_block.cpp).
 void renderHeldSubBlock(const SubBlockContext &c, int32_t begin, int32_t end, bool ratioMoves);
 
+// Samples [begin, end) whose pitch moves while "a", the comb and the gate hold
+// (ratio_held_sub_block.cpp); where the lanes cannot take them, as a moving sub-block.
+void renderRatioHeldSubBlock(const SubBlockContext &c, int32_t begin, int32_t end);
+
 // Samples [begin, end) whose pitch moves (moving_sub_block.cpp).
 void renderMovingSubBlock(const SubBlockContext &c, int32_t begin, int32_t end);

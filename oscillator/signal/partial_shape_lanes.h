@@ -12,11 +12,22 @@
 
 namespace {
 
-// W floats from p, widened exactly.
+// W floats from p, widened exactly: one conversion from memory where a vector of W floats is the
+// compiler's own.
 template <class L> inline typename L::D loadFloatLanes(const float *p) {
-    typename L::F2 f = {};
-    std::memcpy(&f, p, L::W * sizeof(float));
-    return widenLow<L>(f);
+    if constexpr (PAIRED_BY_BUILTINS<L>) {
+        typename L::F2 f = {};
+        std::memcpy(&f, p, L::W * sizeof(float));
+        return widenLow<L>(f);
+    } else {
+        typename L::F f;
+        std::memcpy(&f, p, sizeof f);
+        if constexpr (WidensFloatsItself<L>::value) {
+            return L::widen(f);
+        } else {
+            return __builtin_convertvector(f, typename L::D);
+        }
+    }
 }
 
 // Samples [0, n) of the pins into A, C and, where `phases` is given, the comb phases.

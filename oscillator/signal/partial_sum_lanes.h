@@ -119,25 +119,6 @@ template <class L, bool Hq>
     storeLanes<L>(t.cK + j, cK);
 }
 
-// Whether the lane type has a fused multiply-add (L::mulAdd); a b + c rounded once where it has,
-// twice where not. Only the folded closed form of held runs takes it: the sines' kernels and D
-// keep partialSum's roundings.
-template <class L, class = void> struct FusesItself : std::false_type {};
-template <class L>
-struct FusesItself<
-    L, std::void_t<decltype(L::mulAdd(std::declval<typename L::D>(), std::declval<typename L::D>(),
-                                      std::declval<typename L::D>()))>> : std::true_type {};
-
-template <class L>
-[[gnu::always_inline]] inline typename L::D mulAdd(typename L::D a, typename L::D b,
-                                                   typename L::D c) {
-    if constexpr (FusesItself<L>::value) {
-        return L::mulAdd(a, b, c);
-    } else {
-        return a * b + c;
-    }
-}
-
 // Whether the lane type keeps the lanes of x whose m lies in [lo, hi] itself (L::keep): on
 // 32-bit builds GCC takes a mask of two 64-bit lanes apart, where SSE2 has CMPLEPD and ANDPD.
 template <class L, class = void> struct KeepsItself : std::false_type {};
@@ -192,15 +173,6 @@ inline void storeOutputs(typename L::D first, typename L::D second, float *out1,
         out1[j + l] = f[l];
         out2[j + l] = f[L::W + l];
     }
-}
-
-// Lanes [j, j + W) of a mask as bits j.. of a word.
-template <class L> inline uint64_t laneBits(typename L::I mask, int32_t j) {
-    uint64_t out = 0;
-    for (int32_t l = 0; l < L::W; ++l) {
-        out |= static_cast<uint64_t>(mask[l] & 1) << (j + l);
-    }
-    return out;
 }
 
 // z, the power of each lane's ratio and its comb's sine for lanes [j, j + W), into `in`; returns,

@@ -8,6 +8,9 @@
 constexpr double LN_2 = 0.69314718055994530942;
 // Spacings this close to zero keep their sign in Mode 2.
 constexpr double MODE2_SPACING_FOLD_BELOW_HZ = -0.000001;
+// The pitch cache as open() leaves it: "fc" -20 and a pitch of -20 Hz, the one pair in which the
+// pitch is not pitchFromFc of the "fc" (an "fc" of exactly -20 then sounds at -20 Hz).
+constexpr float PITCH_CACHE_AT_OPEN = -20.0f;
 
 // 440 * 2^(10 fc - 5) Hz, evaluated as 440 exp((10 fc - 5) ln 2) in double and rounded to
 // float: fc 0.5 (5 V) is exactly 440 Hz, each 0.1 one octave. Any float: above about 12.42

@@ -63,7 +63,15 @@ struct Voice {
 };
 
 // What a stretch of the render plays.
-enum class Play { Held, AudioRate, RatioAudioRate, ChangePartWay, Gates, PitchPerSubBlock };
+enum class Play {
+    Held,
+    AudioRate,
+    RatioAudioRate,
+    PitchAudioRate,
+    ChangePartWay,
+    Gates,
+    PitchPerSubBlock
+};
 
 struct Stretch {
     Play play;
@@ -80,7 +88,7 @@ Stretch drawStretch(std::mt19937 &rng) {
     const float limits[] = {0.0f, 0.1f, 1.0f, 10.0f, 100.0f, 1000.0f};
     const float ratios[] = {0.1f, 0.10001f, -0.1f, 0.12f, 0.15f, -0.15f};
     Stretch s;
-    s.play = static_cast<Play>(rng() % 6);
+    s.play = static_cast<Play>(rng() % 7);
     s.pin[FC] = 0.4f + 0.2f * unit(rng);
     const bool narrow = rng() % 2 == 0;
     const float sign = rng() % 2 == 0 ? 1.0f : -1.0f;
@@ -119,6 +127,10 @@ void fillBlock(std::mt19937 &rng, const Stretch &s, int32_t n, std::vector<float
             in[A][k] = rng() % 3 == 0 ? (rng() % 2 ? 0.15f : -0.15f) : -0.1f + 0.2f * unit(rng);
             in[COMBFREQ][k] = -0.3f + 0.6f * unit(rng);
             in[COMBPHASE][k] = rng() % 500 == 0 ? NAN_F : -0.3f + 0.6f * unit(rng);
+            break;
+        case Play::PitchAudioRate: // only the pitch and the spacing new at every sample
+            in[FC][k] = s.pin[FC] + 0.002f * unit(rng);
+            in[FM1][k] = s.pin[FM1] * (1.0f + 0.01f * unit(rng));
             break;
         case Play::ChangePartWay: // the spacing (so the count) and the ratio change in the block
             if (i >= s.changeAt) {
