@@ -145,9 +145,9 @@ using PitchRunPass = uint64_t (*)(const PitchRunIn &in, PitchRunOut &out);
 // of 8; for its tests.
 using SinCosLanes = void (*)(const double *angle, double *sinOut, double *cosOut, int32_t n);
 
-// True when, for each of the `count` pins, its floats [begin, begin + n), n >= 1, all have the
-// bit pattern of the one at begin.
-using PinsHeld = bool (*)(const float *const *pins, int32_t count, int32_t begin, int32_t n);
+// Bit k set where pin k (of `count` <= 32) moves: not all its floats [begin, begin + n), n >= 1,
+// have the bit pattern of the one at begin.
+using MovingPins = uint32_t (*)(const float *const *pins, int32_t count, int32_t begin, int32_t n);
 
 // The passes of one vector unit, [hq][oneSided].
 struct LanePasses {
@@ -156,7 +156,7 @@ struct LanePasses {
     RatioInputs ratioInputs;
     PitchRunPass pitchRun;
     SinCosLanes sinCos;
-    PinsHeld pinsHeld;
+    MovingPins movingPins;
 };
 
 // The passes of a unit; null for VectorUnit::None and above WIDEST_BUILT_UNIT.

@@ -281,7 +281,7 @@ template <class L> constexpr LanePasses passesOf() {
             &ratioInputsLanes<L>,
             &pitchRunLanes<L>,
             &sinCosBatch<L>,
-            &pinsHeldLanes<L>};
+            &movingPinsLanes<L>};
 }
 
 } // namespace

@@ -21,15 +21,17 @@ namespace {
 // and the comb hold while the pitch moves; or the pitch and the ratio move.
 enum class SubBlock { Held, PitchHeld, RatioHeld, Moving };
 
-SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end, PinsHeld held) {
-    // The pitch pins and the gate, then the ratio's and comb's pins.
+SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end, MovingPins movingPins) {
+    // The pitch pins, the gate, then the ratio's and comb's pins.
     const float *const pins[] = {io.fc, io.fm1,      io.detune,   io.gate,
                                  io.a,  io.combfreq, io.combphase};
-    if (held(pins, 7, begin, end - begin)) {
+    constexpr uint32_t PITCH = 0x7, GATE = 0x8, RATIO_AND_COMB = 0x70;
+    const uint32_t moving = movingPins(pins, 7, begin, end - begin);
+    if (moving == 0) {
         return SubBlock::Held;
     }
-    if (!held(pins, 4, begin, end - begin)) {
-        return held(pins + 3, 4, begin, end - begin) ? SubBlock::RatioHeld : SubBlock::Moving;
+    if ((moving & (PITCH | GATE)) != 0) {
+        return (moving & (GATE | RATIO_AND_COMB)) == 0 ? SubBlock::RatioHeld : SubBlock::Moving;
     }
     for (int32_t i = begin; i < end; ++i) {
         if (!std::isfinite(io.combphase[i])) {
@@ -44,7 +46,7 @@ SubBlock subBlockOf(const BlockIo &io, int32_t begin, int32_t end, PinsHeld held
 void renderSubBlocks(const SubBlockContext &c, int32_t sampleCount) {
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
-        const SubBlock kind = subBlockOf(c.io, begin, end, c.passes.pinsHeld);
+        const SubBlock kind = subBlockOf(c.io, begin, end, c.passes.movingPins);
         if (kind == SubBlock::Moving) {
             renderMovingSubBlock(c, begin, end);
         } else if (kind == SubBlock::RatioHeld) {

@@ -55,72 +55,87 @@ void ratioInputsLanes(const float *a, const float *combfreq, const float *combph
     }
 }
 
-// Lanes of bits that differ from each pin's value at begin, over [begin, begin + n), n >= 2W:
-// 2W floats at a time, the last group overlapping the one before where n is not a multiple of 2W.
+// The lanes of bits of p[0, n), n >= 2W, that differ from p[0]: 2W floats at a time, the last
+// group overlapping the one before where n is not a multiple of 2W.
 template <class L, int32_t N>
-[[gnu::always_inline]] inline typename LaneBits<typename L::F2>::B
-pinsDiffer(const float *const *pins, int32_t count, int32_t begin, int32_t n) {
+[[gnu::always_inline]] inline typename LaneBits<typename L::F2>::B pinDiffers(const float *p,
+                                                                              int32_t n) {
     using B = typename LaneBits<typename L::F2>::B;
     constexpr int32_t G = 2 * L::W;
     const int32_t length = N > 0 ? N : n;
+    int32_t bits0;
+    std::memcpy(&bits0, p, sizeof bits0);
+    const B first = bits0 - B{};
     B differ = {};
-    for (int32_t k = 0; k < count; ++k) {
-        const float *p = pins[k] + begin;
-        int32_t bits0;
-        std::memcpy(&bits0, p, sizeof bits0);
-        const B first = bits0 - B{};
-        int32_t j = 0;
+    int32_t j = 0;
 #pragma GCC unroll 16
-        for (; j + G <= length; j += G) {
-            B v;
-            std::memcpy(&v, p + j, sizeof v);
-            differ |= v ^ first;
-        }
-        if (j < length) {
-            B v;
-            std::memcpy(&v, p + length - G, sizeof v);
-            differ |= v ^ first;
-        }
+    for (; j + G <= length; j += G) {
+        B v;
+        std::memcpy(&v, p + j, sizeof v);
+        differ |= v ^ first;
+    }
+    if (j < length) {
+        B v;
+        std::memcpy(&v, p + length - G, sizeof v);
+        differ |= v ^ first;
     }
     return differ;
 }
 
-// PinsHeld over lanes, the differences of all pins gathered before one test.
-template <class L>
-bool pinsHeldLanes(const float *const *pins, int32_t count, int32_t begin, int32_t n) {
-    using B = typename LaneBits<typename L::F2>::B;
-    if (n < 2 * L::W) {
-        for (int32_t k = 0; k < count; ++k) {
-            const float *p = pins[k] + begin;
-            for (int32_t j = 1; j < n; ++j) {
-                if (std::memcmp(p + j, p, sizeof(float)) != 0) {
-                    return false;
-                }
-            }
-        }
-        return true;
-    }
-    B differ;
-    switch (n) { // the common sub-block lengths in loops of known length, unrolled
-    case LANE_BLOCK:
-        differ = pinsDiffer<L, LANE_BLOCK>(pins, count, begin, n);
-        break;
-    case LANE_BLOCK / 2:
-        differ = pinsDiffer<L, LANE_BLOCK / 2>(pins, count, begin, n);
-        break;
-    case LANE_BLOCK / 4:
-        differ = pinsDiffer<L, LANE_BLOCK / 4>(pins, count, begin, n);
-        break;
-    default:
-        differ = pinsDiffer<L, 0>(pins, count, begin, n);
-    }
+template <class L, class B> [[gnu::always_inline]] inline bool anyBits(B differ) {
     typename L::I wide;
     std::memcpy(&wide, &differ, sizeof wide);
     int64_t any = 0;
     for (int32_t l = 0; l < L::W; ++l) {
         any |= wide[l];
     }
-    return any == 0;
+    return any != 0;
+}
+
+// The pins' differences gathered before one test; where one moves, each pin's tested alone.
+template <class L, int32_t N>
+[[gnu::always_inline]] inline uint32_t movingPinsOf(const float *const *pins, int32_t count,
+                                                    int32_t begin, int32_t n) {
+    typename LaneBits<typename L::F2>::B all = {};
+    for (int32_t k = 0; k < count; ++k) {
+        all |= pinDiffers<L, N>(pins[k] + begin, n);
+    }
+    if (!anyBits<L>(all)) {
+        return 0;
+    }
+    uint32_t moving = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        moving |= static_cast<uint32_t>(anyBits<L>(pinDiffers<L, N>(pins[k] + begin, n))) << k;
+    }
+    return moving;
+}
+
+// MovingPins over lanes.
+template <class L>
+uint32_t movingPinsLanes(const float *const *pins, int32_t count, int32_t begin, int32_t n) {
+    if (n < 2 * L::W) {
+        uint32_t moving = 0;
+        for (int32_t k = 0; k < count; ++k) {
+            const float *p = pins[k] + begin;
+            for (int32_t j = 1; j < n; ++j) {
+                if (std::memcmp(p + j, p, sizeof(float)) != 0) {
+                    moving |= uint32_t{1} << k;
+                    break;
+                }
+            }
+        }
+        return moving;
+    }
+    switch (n) { // the common sub-block lengths in loops of known length, unrolled
+    case LANE_BLOCK:
+        return movingPinsOf<L, LANE_BLOCK>(pins, count, begin, n);
+    case LANE_BLOCK / 2:
+        return movingPinsOf<L, LANE_BLOCK / 2>(pins, count, begin, n);
+    case LANE_BLOCK / 4:
+        return movingPinsOf<L, LANE_BLOCK / 4>(pins, count, begin, n);
+    default:
+        return movingPinsOf<L, 0>(pins, count, begin, n);
+    }
 }
 
 } // namespace
