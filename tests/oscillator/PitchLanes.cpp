@@ -44,6 +44,15 @@ SampleSteps stepsOf(const PitchRunIn &in, int32_t j) {
     return {keeps, static_cast<double>(f0), f0 * in.twoOverSr, delta * in.twoOverSr};
 }
 
+// The count a run's first sample leaves, as the render path passes it (0 where it is silent).
+int32_t firstCount(const PitchRunIn &in) {
+    const float f0 = pitchFromFc(in.fc[0]);
+    int32_t K = -1;
+    double f1 = 0.0;
+    countPartials(f0, spacingHz(f0, in.fm1[0], in.detune[0]), in.Nmax, K, in.nyquist, f1);
+    return K < 0 ? 0 : K;
+}
+
 #if defined(__i386__)
 #pragma GCC pop_options
 #endif
@@ -91,13 +100,8 @@ TEST(PitchLanes, SureLanesEqualThePerSampleStepsBitForBit) {
             PitchRunIn in{
                 r.fc,          r.fm1, r.detune, count, 0, 1000, 0.5 * sampleRate, 2.0 / sampleRate,
                 round % 3 == 0};
-            // The count the run's first sample leaves, as the render path passes it.
-            const float f0 = pitchFromFc(r.fc[0]);
-            double f1 = 0.0;
-            in.K = -1;
             in.Nmax = rng() % 4 == 0 ? static_cast<int32_t>(rng() % 40) : 1000;
-            countPartials(f0, spacingHz(f0, r.fm1[0], r.detune[0]), in.Nmax, in.K, in.nyquist, f1);
-            in.K = in.K < 0 ? 0 : in.K;
+            in.K = firstCount(in);
             PitchRunOut out;
             const uint64_t reported = passes.pitchRun(in, out) & lanesUpTo(count);
             for (int32_t j = 0; j < count; ++j) {
