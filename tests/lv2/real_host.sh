@@ -73,10 +73,18 @@ jack_midiseq seq 48000 0 69 40000 >"$work/seq.log" 2>&1 &
 pids+=($!)
 wait_port seq:out
 timeout 5 jack_connect seq:out tarn:midi_in || fail "jack_connect"
-timeout 20 jack_rec -f "$work/rec.wav" -d 2 tarn:outputl tarn:outputr >"$work/rec.log" 2>&1 ||
-    fail "jack_rec"
+# Records two seconds of PORTS to FILE: rec FILE LOG PORTS...
+rec() {
+    local file=$1 log=$2
+    shift 2
+    timeout 20 jack_rec -f "$file" -d 2 "$@" >"$log" 2>&1 || fail "jack_rec"
+}
 
-python3 - "$work/rec.wav" <<'PY' || fail "the recording is not a 440 Hz tone"
+# A recording is judged up to three times: the dummy driver keeps real time on a shared machine,
+# and a cycle that misses it (an xrun) can drop or repeat a buffer. Every take is judged by the
+# same test; one that passes shows what the test asks.
+tone_is_440() {
+python3 - "$1" <<'PY'
 import struct, sys, wave
 w = wave.open(sys.argv[1])
 assert w.getnchannels() == 2 and w.getsampwidth() == 2, "16-bit stereo expected"
@@ -103,6 +111,12 @@ for r in runs:
     assert abs(sorted(periods)[len(periods) // 2] - expected) < 0.0005 * expected
     assert sum(abs(p - expected) < 0.005 * expected for p in periods) >= 0.98 * len(periods)
 PY
+}
+for take in 1 2 3; do
+    rec "$work/rec.wav" "$work/rec.log" tarn:outputl tarn:outputr
+    tone_is_440 "$work/rec.wav" && break
+    [ "$take" = 3 ] && fail "the recording is not a 440 Hz tone (3 takes)"
+done
 
 # A full chord at the default settings, in a second jalv: keys 112-127, the 16 loudest together
 # (0.556 of full scale over the 40000 samples they are held, rendered offline at velocity 127).
@@ -126,9 +140,8 @@ jack_midiseq chord 48000 "${chord[@]}" >"$work/chordseq.log" 2>&1 &
 pids+=($!)
 wait_port chord:out
 timeout 5 jack_connect chord:out tarnchord:midi_in || fail "jack_connect"
-timeout 20 jack_rec -f "$work/chord.wav" -d 2 tarnchord:outputl tarnchord:outputr \
-    >"$work/chordrec.log" 2>&1 || fail "jack_rec"
-python3 - "$work/chord.wav" <<'PY' || fail "the full chord's peak is not below full scale"
+chord_peak_below_full_scale() {
+python3 - "$1" <<'PY'
 import struct, sys, wave
 w = wave.open(sys.argv[1])
 n = w.getnframes()
@@ -138,5 +151,11 @@ print("full chord (keys 112-127, velocity 127 at the default level): peak %.3f o
       "%.1f dBFS" % (peak, 20 * __import__('math').log10(max(peak, 1e-9))))
 assert 0.5 < peak < 0.9, peak
 PY
+}
+for take in 1 2 3; do
+    rec "$work/chord.wav" "$work/chordrec.log" tarnchord:outputl tarnchord:outputr
+    chord_peak_below_full_scale "$work/chord.wav" && break
+    [ "$take" = 3 ] && fail "the full chord's peak is not below full scale (3 takes)"
+done
 exec 4>&- 2>/dev/null
 echo "real_host: 440 Hz recorded through jackd, jalv, jack_midiseq and jack_rec"
