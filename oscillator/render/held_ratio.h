@@ -38,6 +38,14 @@ struct HeldRatio : HeldPower {
     int32_t plannedK = -1;
     // The carrier's and the spacing's last stretches.
     PhaseStride carrierStride, spacingStride;
+    // The run of the last held sub-block, where it took the planned steps and the lanes took it
+    // whole at a held level: a sub-block with the same plan, length, level and settings is the
+    // same run but for its phases. Cleared by any sub-block that is not held.
+    HeldRun steady = {};
+    bool steadyValid = false;
+    double steadyCarrierStep = 0.0, steadySpacingStep = 0.0; // unwrapped, as the sums take them
+    uint64_t steadyLevel = 0, steadySign1 = 0, steadySign2 = 0, steadyTwoOverSr = 0;
+    bool steadyOneSided = false, steadyHq = false;
 };
 
 // z and its power for (A, C, K) on the path ("hq" or fast), formed anew only where one of them

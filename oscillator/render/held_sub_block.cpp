@@ -84,6 +84,59 @@ void startSines(HeldRun &run, double carrier, double spacing, SinCosLanes sinCos
     }
 }
 
+// Whether the last held sub-block's run serves this one: its plan is this one's (checked by the
+// caller), and so are its length, its held level and the settings the run reads.
+bool steadyRunHolds(const HeldRatio &r, const LoopConstants &lc, int32_t n, double level) {
+    return r.steadyValid && r.steady.count == n && lc.decayStep == 0.0 &&
+           bitsOf(level) == r.steadyLevel && bitsOf(lc.sign1) == r.steadySign1 &&
+           bitsOf(lc.sign2) == r.steadySign2 && bitsOf(lc.twoOverSr) == r.steadyTwoOverSr &&
+           lc.oneSided == r.steadyOneSided && lc.hq == r.steadyHq;
+}
+
+void keepSteadyRun(HeldRatio &r, const LoopConstants &lc, const HeldRun &run, double carrierStep,
+                   double spacingStep, double level) {
+    r.steady = run;
+    r.steadyValid = true;
+    r.steadyCarrierStep = carrierStep;
+    r.steadySpacingStep = spacingStep;
+    r.steadyLevel = bitsOf(level);
+    r.steadySign1 = bitsOf(lc.sign1);
+    r.steadySign2 = bitsOf(lc.sign2);
+    r.steadyTwoOverSr = bitsOf(lc.twoOverSr);
+    r.steadyOneSided = lc.oneSided;
+    r.steadyHq = lc.hq;
+}
+
+// A held sub-block that repeats the last one's run (steadyRunHolds): the planned steps' state,
+// the run with this sub-block's phases (and their sines where it rotates), and the phases after.
+template <bool Hq> void renderSteadyRun(const SubBlockContext &c, int32_t begin, int32_t end) {
+    LoopState &st = c.st;
+    const LoopConstants &lc = c.lc;
+    HeldRatio &ratio = c.ratio;
+    const int32_t n = end - begin;
+    st.pitch = ratio.plannedPitch;
+    st.pitchFc = ratio.plannedPitchFc;
+    st.K = ratio.plannedK;
+    if (lc.combRotates) {
+        st.comb = combPhaseRotating(st.comb, c.io.combphase[begin], lc.twoOverSr);
+    }
+    HeldRun &run = ratio.steady;
+    run.carrier = st.carrier;
+    run.spacing = st.spacing;
+    run.comb = st.comb;
+    run.fold = &ratio.fold;
+    if (run.rotations != nullptr) {
+        run.rotations = c.rotations.tables;
+        startSines(run, st.carrier, st.spacing, c.passes.sinCos);
+    }
+    c.passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, c.io.first + begin, c.io.second + begin);
+    st.carrier = phaseAfterSteps(st.carrier, ratio.steadyCarrierStep, n, ratio.carrierStride);
+    st.spacing = phaseAfterSteps(st.spacing, ratio.steadySpacingStep, n, ratio.spacingStride);
+    if (lc.combRotates) {
+        st.comb = wrapComplete(run.comb + (static_cast<double>(n) - 1.0) * run.combStep);
+    }
+}
+
 // A sub-block whose pitch, spacing and gate hold (every input, or all but "a" and the comb). Its
 // first sample's steps give every sample's branches, pitch, spacing and count, or the silence of
 // all; where every input holds, its ratio, comb and power too. Its phases and level move by their
@@ -104,8 +157,14 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     if (!ratioMoves) {
         heldPlanKey(c, begin, key);
     }
-    if (!ratioMoves && ratio.planValid &&
-        std::memcmp(key, ratio.plan, sizeof key) == 0) { // the steps of the last held sub-block
+    const bool planned =
+        !ratioMoves && ratio.planValid && std::memcmp(key, ratio.plan, sizeof key) == 0;
+    if (planned && steadyRunHolds(ratio, lc, n, st.level)) {
+        renderSteadyRun<Hq>(c, begin, end);
+        return;
+    }
+    ratio.steadyValid = false;
+    if (planned) { // the steps of the last held sub-block
         st.level = levelAfterStep(st.level, lc.decayStep);
         st.pitch = ratio.plannedPitch;
         st.pitchFc = ratio.plannedPitchFc;
@@ -204,6 +263,9 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     }
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);
+    if (!ratioMoves && !fading && again == 0 && ratio.planValid) {
+        keepSteadyRun(ratio, lc, run, carrierStep, spacingStep, before.level);
+    }
     // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample.
     for (; again != 0; again &= again - 1) {
         const int32_t j = __builtin_ctzll(again);

@@ -47,6 +47,9 @@ void renderSubBlocks(const SubBlockContext &c, int32_t sampleCount) {
     for (int32_t begin = 0; begin < sampleCount; begin += LANE_BLOCK) {
         const int32_t end = sampleCount - begin < LANE_BLOCK ? sampleCount : begin + LANE_BLOCK;
         const SubBlock kind = subBlockOf(c.io, begin, end, c.passes.movingPins);
+        if (kind != SubBlock::Held) {
+            c.ratio.steadyValid = false; // the held run's pieces are about to change
+        }
         if (kind == SubBlock::Moving) {
             renderMovingSubBlock(c, begin, end);
         } else if (kind == SubBlock::RatioHeld) {
