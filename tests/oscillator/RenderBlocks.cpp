@@ -162,8 +162,8 @@ struct Outcome {
     int64_t sounding = 0, samples = 0;
 };
 
-// Renders `samples` samples on both voices, in blocks of 1 to MAX_BLOCK samples and stretches of
-// about 4000, and checks every output sample against the bound.
+// Renders `samples` samples on both voices, in blocks of 1 to MAX_BLOCK samples (or of 64 through
+// a stretch) and stretches of about 4000, and checks every output sample against the bound.
 Outcome compare(Voice &ref, Voice &lanes, double bound, uint32_t seed, int64_t samples,
                 const std::string &name) {
     std::mt19937 rng(seed);
@@ -171,15 +171,27 @@ Outcome compare(Voice &ref, Voice &lanes, double bound, uint32_t seed, int64_t s
     Stretch stretch = drawStretch(rng);
     int64_t stretchEnd = 4000;
     int32_t failures = 0;
+    bool blocksOf64 = false; // a host's usual block, one sub-block each
     while (o.samples < samples && failures < 5) {
         if (o.samples >= stretchEnd) {
-            stretch = drawStretch(rng);
+            // Now and then a new note on the same held pins, where only the level and the
+            // signs of the two signals change.
+            if (rng() % 4 == 0) {
+                stretch.play = Play::Held;
+                stretch.release = false;
+            } else {
+                stretch = drawStretch(rng);
+            }
             stretchEnd = o.samples + 1000 + static_cast<int64_t>(rng() % 6000);
-            const double level = stretch.release ? 0.8 : 1.0;
+            blocksOf64 = rng() % 3 == 0;
+            const double level = stretch.release ? 0.8 : rng() % 3 == 0 ? 0.9 : 1.0;
             ModuleProbe(ref.m).level() = ModuleProbe(lanes.m).level() = level;
+            const float sign1 = rng() % 2 ? 1.0f : -1.0f, sign2 = rng() % 2 ? 1.0f : -1.0f;
+            ModuleProbe(ref.m).sign1() = ModuleProbe(lanes.m).sign1() = sign1;
+            ModuleProbe(ref.m).sign2() = ModuleProbe(lanes.m).sign2() = sign2;
         }
         ref.pool.m_released[0] = lanes.pool.m_released[0] = stretch.release ? 1 : 0;
-        const int32_t n = 1 + static_cast<int32_t>(rng() % MAX_BLOCK);
+        const int32_t n = blocksOf64 ? 64 : 1 + static_cast<int32_t>(rng() % MAX_BLOCK);
         fillBlock(rng, stretch, n, ref.in);
         for (int p = 0; p < PINS; ++p) {
             lanes.in[p] = ref.in[p];
