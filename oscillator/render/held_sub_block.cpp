@@ -263,7 +263,7 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     }
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);
-    if (!ratioMoves && !fading && again == 0 && ratio.planValid) {
+    if (planned && !fading && again == 0) { // a plan that held twice: a note, likely to hold on
         keepSteadyRun(ratio, lc, run, carrierStep, spacingStep, before.level);
     }
     // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample.
