@@ -96,6 +96,7 @@ struct PitchRunOut {
     alignas(64) double pitch[LANE_BLOCK];
     alignas(64) double carrierStep[LANE_BLOCK];
     alignas(64) double spacingStep[LANE_BLOCK];
+    bool largeSteps; // a step beyond +-2 (or NaN) among the sure lanes' count
 };
 
 // The sounding samples of a moving sub-block, lane j for the j-th of them: the inputs of

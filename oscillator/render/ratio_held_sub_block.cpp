@@ -18,6 +18,14 @@ TARN_SSE2_DOUBLES_BEGIN
 
 namespace {
 
+// Whether a step needs more than one step of the wrap: one of at most 2 leaves the phase + step
+// within 3, where one step of it gives wrapComplete's result. Steps are mostly at most 1 (a
+// carrier at or below Nyquist); larger ones come from hostile spacings (beyond the sample rate,
+// or one that lets a lone carrier beyond Nyquist through).
+bool isLargeStep(double step) {
+    return !(std::fabs(step) <= 2.0);
+}
+
 // The steps of samples 1.. of the sub-block from the lanes, those the lanes leave per sample as
 // the per-sample loop takes them. False where one of them does not sound with the count K and
 // the carrier f0 (the count would change, the carrier move, or the sample fall silent).
@@ -48,23 +56,24 @@ bool pitchSteps(const SubBlockContext &c, int32_t begin, int32_t n, int32_t K, P
         out.pitch[j] = static_cast<double>(f0);
         out.carrierStep[j] = f1 * lc.twoOverSr;
         out.spacingStep[j] = delta * lc.twoOverSr;
+        out.largeSteps =
+            out.largeSteps || isLargeStep(out.carrierStep[j]) || isLargeStep(out.spacingStep[j]);
     }
     return true;
 }
 
-// Each sample's phases, the running sums of advancePhases, and the phases after the last. A
-// carrier step is at most 1 (a sounding carrier lies at or below Nyquist) and a spacing step
-// mostly so: where a step is at most 2 the phase + step lies within 3, and one step of the wrap
-// gives wrapComplete's result.
-void runningPhases(const PitchRunOut &steps, int32_t n, double &carrier, double &spacing,
-                   double *carriers, double *spacings) {
+// Each sample's phases, the running sums of advancePhases, and the phases after the last.
+template <bool LargeSteps>
+void runningPhasesOf(const PitchRunOut &steps, int32_t n, double &carrier, double &spacing,
+                     double *carriers, double *spacings) {
     double c = carrier, m = spacing;
     for (int32_t j = 0; j < n; ++j) {
         carriers[j] = c;
         spacings[j] = m;
-        c = wrapOnce(c + steps.carrierStep[j]);
-        const double s = steps.spacingStep[j];
-        m = std::fabs(s) <= 2.0 ? wrapOnce(m + s) : wrapComplete(m + s);
+        c = LargeSteps ? wrapComplete(c + steps.carrierStep[j])
+                       : wrapOnce(c + steps.carrierStep[j]);
+        m = LargeSteps ? wrapComplete(m + steps.spacingStep[j])
+                       : wrapOnce(m + steps.spacingStep[j]);
     }
     for (int32_t j = n; j % 8 != 0; ++j) {
         carriers[j] = carriers[n - 1];
@@ -101,11 +110,17 @@ template <bool Hq> bool renderOnPath(const SubBlockContext &c, int32_t begin, in
     steps.pitch[0] = static_cast<double>(st.pitch);
     steps.carrierStep[0] = s.f1 * lc.twoOverSr;
     steps.spacingStep[0] = s.delta * lc.twoOverSr;
+    steps.largeSteps =
+        steps.largeSteps || isLargeStep(steps.carrierStep[0]) || isLargeStep(steps.spacingStep[0]);
 
     HeldRun run;
     static_cast<HeldPower &>(run) = ratio;
     alignas(64) double carriers[LANE_BLOCK], spacings[LANE_BLOCK], levels[LANE_BLOCK];
-    runningPhases(steps, n, st.carrier, st.spacing, carriers, spacings);
+    if (steps.largeSteps) {
+        runningPhasesOf<true>(steps, n, st.carrier, st.spacing, carriers, spacings);
+    } else {
+        runningPhasesOf<false>(steps, n, st.carrier, st.spacing, carriers, spacings);
+    }
     run.carriers = carriers;
     run.spacings = spacings;
     run.carrier = run.carrierStep = run.spacing = run.spacingStep = 0.0;

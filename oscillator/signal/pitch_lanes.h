@@ -95,6 +95,8 @@ template <class L> uint64_t pitchRunLanes(const PitchRunIn &in, PitchRunOut &out
     const double nyquist = in.nyquist, twoOverSr = in.twoOverSr;
     const bool foldSpacing = in.foldSpacing;
     uint64_t unsure = 0;
+    I large = {};
+    const I magnitudeBits = ~(I)splat<D>(-0.0);
     for (int32_t j = 0; j < count; j += L::W) {
         D fc, fm1, detune;
         if (j + L::W <= count) {
@@ -117,10 +119,15 @@ template <class L> uint64_t pitchRunLanes(const PitchRunIn &in, PitchRunOut &out
         }
         const I keeps = countKeepsLanes<L>(f0, delta, K, Nmax, nyquist);
         storeLanes<L>(out.pitch + j, f0);
-        storeLanes<L>(out.carrierStep + j, f0 * twoOverSr);
-        storeLanes<L>(out.spacingStep + j, delta * twoOverSr);
+        const D carrierStep = f0 * twoOverSr, spacingStep = delta * twoOverSr;
+        storeLanes<L>(out.carrierStep + j, carrierStep);
+        storeLanes<L>(out.spacingStep + j, spacingStep);
+        const I small = ((D)((I)carrierStep & magnitudeBits) <= 2.0) &
+                        ((D)((I)spacingStep & magnitudeBits) <= 2.0);
+        large |= ~small & certain & keeps;
         unsure |= laneBits<L>(~(certain & keeps), j);
     }
+    out.largeSteps = laneBits<L>(large, 0) != 0;
     return unsure & lanesUpTo(count);
 }
 
