@@ -85,7 +85,10 @@ static inline bool countPartials(double f0, double delta, int32_t Nmax, int32_t 
     if (M < K) {
         K = M;
     }
-    if (K < 0) {
+    // A carrier beyond Nyquist leaves no room, so M is negative, but a spacing some 2^53 times
+    // the overshoot rounds the room to -0.5 and M to 0: a lone carrier outside the band.
+    if (K < 0 || !(std::fabs(carrier) <= nyquist)) {
+        K = K < 0 ? K : -1;
         return false;
     }
     f1 = carrier;

@@ -151,6 +151,14 @@ TEST(PartialCount, ExtremeInputsGiveDefinedAnswers) {
     EXPECT_LT(o.K, 0);
     EXPECT_FALSE(count(440, 440, INT_MIN32, -1).sounds);
 
+    // A pitch beyond Nyquist whose spacing is so wide that the room left for partials rounds to
+    // a count of 0: silent, not a lone carrier beyond the band, on either side.
+    for (const double delta : {1e32, -1e32, 1e23, -1e23}) {
+        o = count(14417920, delta, 1000, -1, 24000.0);
+        EXPECT_FALSE(o.sounds) << delta;
+        EXPECT_LT(o.K, 0) << delta;
+    }
+
     // Non-finite pitch, spacing or Nyquist: silent, with a negative or unchanged count.
     const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
     const double bad[][3] = {{nan, 440, NYQUIST},  {440, nan, NYQUIST},  {440, 440, nan},
