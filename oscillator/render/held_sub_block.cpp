@@ -266,7 +266,9 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     if (planned && !fading && again == 0) { // a plan that held twice: a note, likely to hold on
         keepSteadyRun(ratio, lc, run, carrierStep, spacingStep, before.level);
     }
-    // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample.
+    // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample. Only
+    // a moving ratio's pass reports any (a held ratio's folded pass takes every sample, its
+    // power and angles checked above), so the ratio arrays read here are set.
     for (; again != 0; again &= again - 1) {
         const int32_t j = __builtin_ctzll(again);
         const SoundingSample t = {wrapComplete(run.carrier + j * run.carrierStep),
