@@ -19,9 +19,8 @@ TARN_SSE2_DOUBLES_BEGIN
 namespace {
 
 // Whether a step needs more than one step of the wrap: one of at most 2 leaves the phase + step
-// within 3, where one step of it gives wrapComplete's result. Steps are mostly at most 1 (a
-// carrier at or below Nyquist); larger ones come from hostile spacings (beyond the sample rate,
-// or one that lets a lone carrier beyond Nyquist through).
+// within 3, where one step of it gives wrapComplete's result. A carrier's step is at most 1 (it
+// sounds at or below Nyquist); a spacing's can be any, beyond the sample rate with a count of 0.
 bool isLargeStep(double step) {
     return !(std::fabs(step) <= 2.0);
 }

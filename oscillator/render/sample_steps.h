@@ -122,9 +122,9 @@ static inline double levelAfterSteps(double level, double decayStep, int32_t n,
     return true;
 }
 
-// After the sum. Wrapped completely, like the spacing: equal to one step wherever one step is
-// enough, and bounded when a carrier far above the sample rate sounds with a kept count (a
-// pitch of 1.5e10 Hz over a spacing near FLT_MAX advances it by 7e5 per sample).
+// After the sum. Wrapped completely: equal to one step wherever one step is enough, and bounded
+// for any step. A sounding carrier lies within the band (a step of at most 1), but a spacing
+// may be far beyond the sample rate where a kept count of 0 leaves the carrier alone.
 static inline void advancePhases(LoopState &st, const SoundingSample &s, double twoOverSr) {
     st.carrier = wrapComplete(st.carrier + s.f1 * twoOverSr);
     st.spacing = wrapComplete(st.spacing + s.delta * twoOverSr);
