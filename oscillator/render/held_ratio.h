@@ -43,7 +43,6 @@ struct HeldRatio : HeldPower {
     // same run but for its phases. Cleared by any sub-block that is not held.
     HeldRun steady = {};
     bool steadyValid = false;
-    double steadyCarrierStep = 0.0, steadySpacingStep = 0.0; // unwrapped, as the sums take them
     uint64_t steadyLevel = 0, steadySign1 = 0, steadySign2 = 0, steadyTwoOverSr = 0;
     bool steadyOneSided = false, steadyHq = false;
 };

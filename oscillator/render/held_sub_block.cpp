@@ -93,12 +93,9 @@ bool steadyRunHolds(const HeldRatio &r, const LoopConstants &lc, int32_t n, doub
            lc.oneSided == r.steadyOneSided && lc.hq == r.steadyHq;
 }
 
-void keepSteadyRun(HeldRatio &r, const LoopConstants &lc, const HeldRun &run, double carrierStep,
-                   double spacingStep, double level) {
+void keepSteadyRun(HeldRatio &r, const LoopConstants &lc, const HeldRun &run, double level) {
     r.steady = run;
     r.steadyValid = true;
-    r.steadyCarrierStep = carrierStep;
-    r.steadySpacingStep = spacingStep;
     r.steadyLevel = bitsOf(level);
     r.steadySign1 = bitsOf(lc.sign1);
     r.steadySign2 = bitsOf(lc.sign2);
@@ -130,8 +127,11 @@ template <bool Hq> void renderSteadyRun(const SubBlockContext &c, int32_t begin,
         startSines(run, st.carrier, st.spacing, c.passes.sinCos);
     }
     c.passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, c.io.first + begin, c.io.second + begin);
-    st.carrier = phaseAfterSteps(st.carrier, ratio.steadyCarrierStep, n, ratio.carrierStride);
-    st.spacing = phaseAfterSteps(st.spacing, ratio.steadySpacingStep, n, ratio.spacingStride);
+    // The planned steps, unwrapped, as the running sums take them.
+    st.carrier =
+        phaseAfterSteps(st.carrier, ratio.planned.f1 * lc.twoOverSr, n, ratio.carrierStride);
+    st.spacing =
+        phaseAfterSteps(st.spacing, ratio.planned.delta * lc.twoOverSr, n, ratio.spacingStride);
     if (lc.combRotates) {
         st.comb = wrapComplete(run.comb + (static_cast<double>(n) - 1.0) * run.combStep);
     }
@@ -264,7 +264,7 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);
     if (planned && !fading && again == 0) { // a plan that held twice: a note, likely to hold on
-        keepSteadyRun(ratio, lc, run, carrierStep, spacingStep, before.level);
+        keepSteadyRun(ratio, lc, run, before.level);
     }
     // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample. Only
     // a moving ratio's pass reports any (a held ratio's folded pass takes every sample, its
