@@ -50,27 +50,29 @@ void formRatio(HeldRatio &r, bool hq, double A, double C, int32_t K) {
     r.R = w.R;
 }
 
-const HeldFold &foldRatio(HeldRatio &r, double A, const RatioFoldKey &k) {
+const HeldFold &foldRatio(HeldRatio &r, const HeldRun &run, bool oneSided) {
+    const bool combTurns = run.combStep != 0.0;
+    const double gain1 = run.levels != nullptr ? run.sign1 : run.level * run.sign1;
     double cq = 1.0, sq = 0.0;
-    if (!k.combTurns) {
-        if (!(bitsOf(k.combPhase) == r.Q && r.hqQ == r.hq)) {
-            r.Q = bitsOf(k.combPhase);
+    if (!combTurns) {
+        if (!(bitsOf(run.comb) == r.Q && r.hqQ == r.hq)) {
+            r.Q = bitsOf(run.comb);
             r.hqQ = r.hq;
             r.foldValid = false;
-            sinCosOnPath(r.hq, k.combPhase, r.sq, r.cq);
+            sinCosOnPath(r.hq, run.comb, r.sq, r.cq);
         }
         sq = r.sq;
         cq = r.cq;
     }
-    if (!(r.foldValid && bitsOf(k.gain1) == r.foldGain && k.sign2 == r.foldSign2 &&
-          k.oneSided == r.foldOneSided && k.combTurns == r.foldCombTurns)) {
-        r.fold = foldHeld(r.zr, r.zi, r.wr, r.wi, r.R, A, cq, sq, k.gain1, k.sign1 * k.sign2,
-                          k.oneSided);
+    if (!(r.foldValid && bitsOf(gain1) == r.foldGain && run.sign2 == r.foldSign2 &&
+          oneSided == r.foldOneSided && combTurns == r.foldCombTurns)) {
+        r.fold = foldHeld(r.zr, r.zi, r.wr, r.wi, r.R, run.A, cq, sq, gain1, run.sign1 * run.sign2,
+                          oneSided);
         r.foldValid = true;
-        r.foldGain = bitsOf(k.gain1);
-        r.foldSign2 = k.sign2;
-        r.foldOneSided = k.oneSided;
-        r.foldCombTurns = k.combTurns;
+        r.foldGain = bitsOf(gain1);
+        r.foldSign2 = run.sign2;
+        r.foldOneSided = oneSided;
+        r.foldCombTurns = combTurns;
     }
     return r.fold;
 }

@@ -51,16 +51,22 @@ struct HeldRatio : HeldPower {
 // changed: a held note forms them once.
 void formRatio(HeldRatio &r, bool hq, double A, double C, int32_t K);
 
-// What the fold of a held run depends on besides the ratio: the comb phase (where it holds;
-// with combTurns the fold leaves the comb's turn to each sample), the first signal's gain (sign1,
-// times the level where it holds) and the signs, and the Mode.
-struct RatioFoldKey {
-    double combPhase;
-    bool combTurns;
-    double gain1, sign1, sign2;
-    bool oneSided;
-};
+// The closed form of the ratio formed last by formRatio (run.A) folded for the run and Mode:
+// formed anew only where the ratio or what the fold reads of the run changed (the comb phase
+// where it holds, a turning comb leaving its turn to each sample; the first signal's gain, sign1
+// times the level where it holds; the signs).
+const HeldFold &foldRatio(HeldRatio &r, const HeldRun &run, bool oneSided);
 
-// The closed form of the ratio formed last by formRatio (whose A is given again) folded for k:
-// formed anew only where the ratio or k changed.
-const HeldFold &foldRatio(HeldRatio &r, double A, const RatioFoldKey &k);
+// A held run's level: `level` for every sample where it holds, else each sample's stepped down
+// into `levels`, padded to a multiple of 8 (the lanes past the run's end read real levels too).
+// Returns the level after the run's n samples.
+static inline double runLevels(HeldRun &run, double level, double decayStep, int32_t n,
+                               double *levels) {
+    const bool fading = !(decayStep == 0.0);
+    run.level = levelAfterSteps(level, decayStep, n, fading ? levels : nullptr);
+    for (int32_t i = n; fading && i % 8 != 0; ++i) {
+        levels[i] = levels[n - 1];
+    }
+    run.levels = fading ? levels : nullptr;
+    return run.level;
+}

@@ -221,19 +221,11 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     run.spacing = before.spacing;
     run.spacingStep = wrapComplete(spacingStep);
     run.comb = s.phiQ;
-    run.combStep = !lc.combRotates || ratioMoves
-                       ? 0.0
-                       : wrapComplete(lc.twoOverSr * static_cast<double>(io.combphase[begin]) *
-                                      COMB_ROTATION_HZ);
-    // A held level is every sample's; a fading one steps down sample by sample.
+    run.combStep =
+        !lc.combRotates || ratioMoves ? 0.0 : combTurnPerSample(io.combphase[begin], lc.twoOverSr);
     alignas(64) double levels[LANE_BLOCK];
-    const bool fading = !(lc.decayStep == 0.0);
-    st.level = levelAfterSteps(before.level, lc.decayStep, n, fading ? levels : nullptr);
-    for (int32_t i = n; fading && i % 8 != 0; ++i) {
-        levels[i] = levels[n - 1]; // the lanes past the run's end read real levels too
-    }
-    run.level = st.level;
-    run.levels = fading ? levels : nullptr;
+    st.level = runLevels(run, before.level, lc.decayStep, n, levels);
+    const bool fading = run.levels != nullptr;
     run.sign1 = lc.sign1;
     run.sign2 = lc.sign2;
     run.A = s.A;
@@ -257,9 +249,7 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
         startSines(run, before.carrier, before.spacing, passes.sinCos);
     }
     if (!ratioMoves) {
-        const double gain1 = fading ? lc.sign1 : run.level * lc.sign1;
-        run.fold = &foldRatio(
-            ratio, s.A, {run.comb, run.combStep != 0.0, gain1, lc.sign1, lc.sign2, lc.oneSided});
+        run.fold = &foldRatio(ratio, run, lc.oneSided);
     }
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);

@@ -123,18 +123,9 @@ template <bool Hq> bool renderOnPath(const SubBlockContext &c, int32_t begin, in
     run.carriers = carriers;
     run.spacings = spacings;
     run.carrier = run.carrierStep = run.spacing = run.spacingStep = 0.0;
-    const bool fading = !(lc.decayStep == 0.0);
-    st.level = levelAfterSteps(before.level, lc.decayStep, n, fading ? levels : nullptr);
-    for (int32_t i = n; fading && i % 8 != 0; ++i) {
-        levels[i] = levels[n - 1];
-    }
-    run.level = st.level;
-    run.levels = fading ? levels : nullptr;
+    st.level = runLevels(run, before.level, lc.decayStep, n, levels);
     run.comb = s.phiQ;
-    run.combStep = lc.combRotates
-                       ? wrapComplete(lc.twoOverSr * static_cast<double>(io.combphase[begin]) *
-                                      COMB_ROTATION_HZ)
-                       : 0.0;
+    run.combStep = lc.combRotates ? combTurnPerSample(io.combphase[begin], lc.twoOverSr) : 0.0;
     run.sign1 = lc.sign1;
     run.sign2 = lc.sign2;
     run.A = s.A;
@@ -142,9 +133,7 @@ template <bool Hq> bool renderOnPath(const SubBlockContext &c, int32_t begin, in
     run.ratios = run.combSteps = run.combPhases = nullptr;
     run.rotations = nullptr;
     run.count = n;
-    const double gain1 = fading ? lc.sign1 : run.level * lc.sign1;
-    run.fold = &foldRatio(ratio, s.A,
-                          {run.comb, run.combStep != 0.0, gain1, lc.sign1, lc.sign2, lc.oneSided});
+    run.fold = &foldRatio(ratio, run, lc.oneSided);
     c.passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, io.first + begin, io.second + begin);
 
     st.pitch = static_cast<float>(steps.pitch[n - 1]);

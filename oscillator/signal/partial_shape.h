@@ -37,3 +37,9 @@ static inline double combPhaseFollowing(float combphase) {
 static inline double combPhaseRotating(double phase, float combphase, double twoOverSr) {
     return wrapComplete(phase + twoOverSr * static_cast<double>(combphase) * COMB_ROTATION_HZ);
 }
+
+// The turn combPhaseRotating adds per sample while "combphase" holds, wrapped: a held run's comb
+// step.
+static inline double combTurnPerSample(float combphase, double twoOverSr) {
+    return wrapComplete(twoOverSr * static_cast<double>(combphase) * COMB_ROTATION_HZ);
+}
