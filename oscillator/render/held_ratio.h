@@ -40,10 +40,11 @@ struct HeldRatio : HeldPower {
     PhaseStride carrierStride, spacingStride;
     // The run of the last held sub-block, where it took the planned steps and the lanes took it
     // whole at a held level: a sub-block with the same plan, length, level and settings is the
-    // same run but for its phases. Cleared by any sub-block that is not held.
+    // same run but for its phases. Cleared by any sub-block that is not held. The run keeps its
+    // level and signs; beside it, the settings it does not.
     HeldRun steady = {};
     bool steadyValid = false;
-    uint64_t steadyLevel = 0, steadySign1 = 0, steadySign2 = 0, steadyTwoOverSr = 0;
+    uint64_t steadyTwoOverSr = 0;
     bool steadyOneSided = false, steadyHq = false;
 };
 

@@ -85,20 +85,19 @@ void startSines(HeldRun &run, double carrier, double spacing, SinCosLanes sinCos
 }
 
 // Whether the last held sub-block's run serves this one: its plan is this one's (checked by the
-// caller), and so are its length, its held level and the settings the run reads.
+// caller), and so are its length, its held level (a held run's level is the one it started
+// from) and the settings the run reads.
 bool steadyRunHolds(const HeldRatio &r, const LoopConstants &lc, int32_t n, double level) {
-    return r.steadyValid && r.steady.count == n && lc.decayStep == 0.0 &&
-           bitsOf(level) == r.steadyLevel && bitsOf(lc.sign1) == r.steadySign1 &&
-           bitsOf(lc.sign2) == r.steadySign2 && bitsOf(lc.twoOverSr) == r.steadyTwoOverSr &&
+    const HeldRun &run = r.steady;
+    return r.steadyValid && run.count == n && lc.decayStep == 0.0 &&
+           bitsOf(level) == bitsOf(run.level) && bitsOf(lc.sign1) == bitsOf(run.sign1) &&
+           bitsOf(lc.sign2) == bitsOf(run.sign2) && bitsOf(lc.twoOverSr) == r.steadyTwoOverSr &&
            lc.oneSided == r.steadyOneSided && lc.hq == r.steadyHq;
 }
 
-void keepSteadyRun(HeldRatio &r, const LoopConstants &lc, const HeldRun &run, double level) {
+void keepSteadyRun(HeldRatio &r, const LoopConstants &lc, const HeldRun &run) {
     r.steady = run;
     r.steadyValid = true;
-    r.steadyLevel = bitsOf(level);
-    r.steadySign1 = bitsOf(lc.sign1);
-    r.steadySign2 = bitsOf(lc.sign2);
     r.steadyTwoOverSr = bitsOf(lc.twoOverSr);
     r.steadyOneSided = lc.oneSided;
     r.steadyHq = lc.hq;
@@ -254,7 +253,7 @@ void renderHeldOnPath(const SubBlockContext &c, int32_t begin, int32_t end, bool
     float *const first = io.first + begin, *const second = io.second + begin;
     uint64_t again = passes.held[Hq ? 1 : 0][lc.oneSided ? 1 : 0](run, first, second);
     if (planned && !fading && again == 0) { // a plan that held twice: a note, likely to hold on
-        keepSteadyRun(ratio, lc, run, before.level);
+        keepSteadyRun(ratio, lc, run);
     }
     // Samples whose power dominates, or whose angle the "hq" sine cannot take, per sample. Only
     // a moving ratio's pass reports any (a held ratio's folded pass takes every sample, its
