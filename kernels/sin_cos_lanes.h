@@ -155,17 +155,21 @@ template <class L>
 struct WidensFloatsItself<L, std::void_t<decltype(L::widen(std::declval<typename L::F>()))>>
     : std::true_type {};
 
-// Each lane rounded to float and widened back: the float each lane would store.
-template <class L> inline typename L::D narrowWiden(typename L::D x) {
-    if constexpr (PAIRED_BY_BUILTINS<L>) {
-        return __builtin_ia32_cvtps2pd(__builtin_ia32_cvtpd2ps(x));
-    }
-    const typename L::F f = __builtin_convertvector(x, typename L::F);
+// W floats widened exactly (not for PAIRED_BY_BUILTINS units, whose W floats are no vector).
+template <class L> inline typename L::D widenFloats(typename L::F f) {
     if constexpr (WidensFloatsItself<L>::value) {
         return L::widen(f);
     } else {
         return __builtin_convertvector(f, typename L::D);
     }
+}
+
+// Each lane rounded to float and widened back: the float each lane would store.
+template <class L> inline typename L::D narrowWiden(typename L::D x) {
+    if constexpr (PAIRED_BY_BUILTINS<L>) {
+        return __builtin_ia32_cvtps2pd(__builtin_ia32_cvtpd2ps(x));
+    }
+    return widenFloats<L>(__builtin_convertvector(x, typename L::F));
 }
 
 // The bits of a float or double vector's elements: B the integer vector of the same lanes.

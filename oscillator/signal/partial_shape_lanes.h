@@ -22,11 +22,7 @@ template <class L> inline typename L::D loadFloatLanes(const float *p) {
     } else {
         typename L::F f;
         std::memcpy(&f, p, sizeof f);
-        if constexpr (WidensFloatsItself<L>::value) {
-            return L::widen(f);
-        } else {
-            return __builtin_convertvector(f, typename L::D);
-        }
+        return widenFloats<L>(f);
     }
 }
 
@@ -92,7 +88,9 @@ template <class L, class B> [[gnu::always_inline]] inline bool anyBits(B differ)
     return any != 0;
 }
 
-// The pins' differences gathered before one test; where one moves, each pin's tested alone.
+// The pins' differences gathered before one test; where one moves, each pin's tested alone by a
+// second scan. A held sub-block, the common kind, never pays for it; keeping each pin's
+// differences instead would spare the scan but add to every held sub-block.
 template <class L, int32_t N>
 [[gnu::always_inline]] inline uint32_t movingPinsOf(const float *const *pins, int32_t count,
                                                     int32_t begin, int32_t n) {
